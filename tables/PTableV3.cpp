@@ -1,0 +1,167 @@
+#include "PTableV3.h"
+
+#include "Helpers.h"
+#include "PRow.h"
+#include "PSettings.h"
+#include "TableFileIO.h"
+
+#include <QIODevice>
+#include <QTextCodec>
+
+namespace {
+
+constexpr int kMaxFields = 35;
+constexpr int kDescriptorSize = 4;
+constexpr quint8 kTextKind = 1;
+constexpr int kMaxDecimals = 9;
+
+bool isNumberKind(quint8 kind)
+{
+    return kind == 2 || kind == 3;
+}
+
+} // namespace
+
+bool tableV3Exists(const QString &name)
+{
+    return QFile::exists(name + QLatin1String(".bin")) && QFile::exists(name + QLatin1String(".hdr"));
+}
+
+void PTableV3::clear()
+{
+    tableName.clear();
+    recordCount = 0;
+    fieldCount = 0;
+    recordLength = 0;
+    if (binFile.isOpen())
+        binFile.close();
+    if (hdrFile.isOpen())
+        hdrFile.close();
+    isOpen = false;
+    descriptors.clear();
+}
+
+void PTableV3::clearLayout()
+{
+    descriptors.clear();
+}
+
+bool PTableV3::open(const QString &name)
+{
+    close();
+    if (!tableV3Exists(name))
+        return false;
+    if (!openTableFile(hdrFile, name + QLatin1String(".hdr")))
+        return false;
+    if (!readHeader(hdrFile)) {
+        hdrFile.close();
+        return false;
+    }
+    recordLength = computeRecordLength();
+    if (recordLength == 0) {
+        hdrFile.close();
+        return false;
+    }
+    if (!openTableFile(binFile, name + QLatin1String(".bin"))) {
+        hdrFile.close();
+        return false;
+    }
+    recordCount = binFile.size() / recordLength;
+    isOpen = true;
+    tableName = name;
+    return true;
+}
+
+bool PTableV3::readHeader(QIODevice &file)
+{
+    const qint64 size = file.size();
+    descriptors.clear();
+    if (size == 0)
+        return false;
+    char count = 0;
+    if (file.read(&count, 1) != 1)
+        return false;
+    const int n = static_cast<quint8>(count);
+    if (n < 1 || n > kMaxFields || size != qint64(kDescriptorSize) * n + 1)
+        return false;
+    for (int i = 0; i < n; ++i) {
+        unsigned char bytes[kDescriptorSize];
+        if (file.read(reinterpret_cast<char *>(bytes), kDescriptorSize) != kDescriptorSize) {
+            descriptors.clear();
+            return false;
+        }
+        const PFieldV3 field{bytes[0], bytes[1], bytes[2], bytes[3]};
+        const bool accepted = field.kind == kTextKind || (isNumberKind(field.kind) && field.size <= kMaxDecimals);
+        if (!accepted) {
+            descriptors.clear();
+            return false;
+        }
+        descriptors.append(field);
+    }
+    fieldCount = n;
+    return true;
+}
+
+qint32 PTableV3::computeRecordLength() const
+{
+    qint32 length = 0;
+    for (const PFieldV3 &field : descriptors)
+        length += field.kind == kTextKind ? field.size : 4;
+    return length;
+}
+
+bool PTableV3::encodeRecord(QByteArray &target, const PRow &row) const
+{
+    target.clear();
+    QByteArray padded;
+    for (int i = 0; i < descriptors.size(); ++i) {
+        const PFieldV3 &field = descriptors.at(i);
+        const QString text = row.text(i);
+        if (isNumberKind(field.kind)) {
+            char word[4];
+            writeUInt32BE(word, static_cast<quint32>(textToScaled(text, field.size)));
+            target.append(word, 4);
+            continue;
+        }
+        // Looked up at every field: the setup dialog may change the code page at any time.
+        QTextCodec *codec = QTextCodec::codecForName(settings.snapshot().terminalCharset.toLatin1());
+        if (!codec) {
+            target.clear();
+            return false;
+        }
+        padField(padded, codec->fromUnicode(text), field.size);
+        target.append(padded);
+    }
+    return true;
+}
+
+bool PTableV3::writeRecord(const PRow &row)
+{
+    if (!isOpen)
+        return false;
+    QByteArray record;
+    if (!encodeRecord(record, row) || record.size() != recordLength)
+        return false;
+    const qint64 start = binFile.pos();
+    const qint64 oldSize = binFile.size();
+    if (!writeTableBytes(binFile, record)) {
+        // A part-written record must not lengthen the table, nor shift the next record.
+        if (binFile.size() > oldSize)
+            binFile.resize(oldSize);
+        if (!binFile.isSequential())
+            binFile.seek(start);
+        return false;
+    }
+    ++recordCount;
+    return true;
+}
+
+bool PTableV3::close()
+{
+    if (!isOpen)
+        return true;
+    const bool binClosed = closeTableFile(binFile);
+    const bool hdrClosed = closeTableFile(hdrFile);
+    clear();
+    return binClosed && hdrClosed;
+}

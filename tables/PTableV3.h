@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+class QIODevice;
+struct PRow;
+
+// One field of a V3 layout file (".hdr"), four bytes as stored.
+struct PFieldV3
+{
+    quint8 kind;   // 1 text; 2 or 3 number
+    quint8 size;   // text: width in bytes; number: decimals 0..9
+    quint8 spare1; // kept, not interpreted
+    quint8 spare2;
+};
+
+// True when both the record file (name + ".bin") and the layout file (name + ".hdr") exist.
+bool tableV3Exists(const QString &name);
+
+// A V3 table: equal-length records from the first byte of the ".bin" file, laid out by the
+// ".hdr" file. Records are written from offset 0 on; the file is never shortened, so records past
+// the last one written keep their old contents. The fields below are for reading only.
+class PTableV3
+{
+public:
+    PTableV3() = default;
+    PTableV3(const PTableV3 &) = delete;
+    PTableV3 &operator=(const PTableV3 &) = delete;
+
+    // Closes the files and forgets the table and its layout.
+    void clear();
+    void clearLayout();
+    bool open(const QString &name);
+    bool readHeader(QIODevice &file);
+    qint32 computeRecordLength() const;
+    // False only when the terminal codec is unknown; otherwise `target` holds recordLength bytes.
+    bool encodeRecord(QByteArray &target, const PRow &row) const;
+    // True only when the whole record was written. On false the file has its old size again.
+    bool writeRecord(const PRow &row);
+    // False when closing a file reported an error; the table is closed either way.
+    bool close();
+    QString name() const { return tableName; }
+
+    QString tableName;
+    qint32 fieldCount = 0;
+    QList<PFieldV3> descriptors;
+    qint64 recordCount = 0;
+    qint32 recordLength = 0;
+    QFile binFile;
+    QFile hdrFile;
+    bool isOpen = false;
+};

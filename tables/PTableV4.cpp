@@ -1,0 +1,254 @@
+#include "PTableV4.h"
+
+#include "Helpers.h"
+#include "PDecimal.h"
+#include "PRow.h"
+#include "PSettings.h"
+#include "TableFileIO.h"
+
+#include <QTextCodec>
+
+#include <cstring>
+
+namespace {
+
+constexpr int kHeaderWords = 5;
+constexpr int kFixedHeaderSize = 4 * kHeaderWords;
+constexpr int kDescriptorSize = 25;
+constexpr int kIndexEntrySize = 8;
+constexpr quint32 kMagic = 0x504C4442; // "PLDB"
+constexpr quint32 kMinWord2 = 100;
+constexpr quint8 kDecimalKind = 2;
+constexpr quint8 kIntegerKind = 3;
+constexpr int kMaxDecimals = 9;
+constexpr qint64 kMaxOffset = 0xFFFFFFFFLL; // offsets are 32-bit words in the index
+
+void appendWord(QByteArray &target, quint32 value)
+{
+    char word[4];
+    writeUInt32BE(word, value);
+    target.append(word, 4);
+}
+
+} // namespace
+
+bool tableV4Exists(const QString &name)
+{
+    return QFile::exists(name + QLatin1String(".bin")) && QFile::exists(name + QLatin1String(".ind"));
+}
+
+void PTableV4::clear()
+{
+    tableName.clear();
+    magic = word2 = headerLength = fieldCount = word5 = 0;
+    std::memset(descriptors, 0, sizeof descriptors);
+    isOpen = false;
+    recordCount = 0;
+}
+
+bool PTableV4::open(const QString &name)
+{
+    close();
+    clear();
+    if (!tableV4Exists(name))
+        return false;
+    if (!openTableFile(binFile, name + QLatin1String(".bin")))
+        return false;
+
+    QByteArray header;
+    if (binFile.size() < kFixedHeaderSize || !readTableBytes(binFile, kFixedHeaderSize, header)) {
+        binFile.close();
+        return false;
+    }
+    quint32 *words[kHeaderWords] = {&magic, &word2, &headerLength, &fieldCount, &word5};
+    for (int i = 0; i < kHeaderWords; ++i)
+        *words[i] = readUInt32BE(header.constData() + 4 * i);
+    const bool valid = fieldCount <= quint32(kMaxFields)
+        && headerLength == quint32(kDescriptorSize) * fieldCount + kFixedHeaderSize
+        && magic == kMagic && word2 >= kMinWord2;
+    if (!valid) {
+        binFile.close();
+        clear();
+        return false;
+    }
+    for (quint32 i = 0; i < fieldCount; ++i) {
+        QByteArray bytes;
+        if (!readTableBytes(binFile, kDescriptorSize, bytes)) {
+            binFile.close();
+            clear();
+            return false;
+        }
+        std::memcpy(&descriptors[i], bytes.constData(), kDescriptorSize);
+    }
+
+    if (!openTableFile(indFile, name + QLatin1String(".ind"))) {
+        binFile.close();
+        clear();
+        return false;
+    }
+    const qint64 entries = indFile.size() / kIndexEntrySize;
+    recordCount = qint64(word5) < entries ? entries - qint64(word5) : entries;
+    isOpen = true;
+    tableName = name;
+    return true;
+}
+
+bool PTableV4::encodeRecord(QByteArray &target, const PRow &row) const
+{
+    target.clear();
+    const int count = qMin(row.count(), int(fieldCount));
+    for (int i = 0; i < count; ++i) {
+        const quint8 kind = descriptors[i].kind;
+        if (kind == kDecimalKind) {
+            PDecimal value;
+            value.clear();
+            row.decimal(i, value);
+            appendWord(target, value.whole);
+            appendWord(target, value.fraction);
+        } else if (kind == kIntegerKind) {
+            // Always hundredths: the terminal reads the word that way whatever the decimals say.
+            qint32 hundredths = 0;
+            row.hundredths(i, hundredths);
+            appendWord(target, static_cast<quint32>(hundredths));
+        } else {
+            // Looked up at every field: the setup dialog may change the code page at any time.
+            QTextCodec *codec = QTextCodec::codecForName(settings.snapshot().terminalCharset.toLatin1());
+            if (!codec) {
+                target.clear();
+                return false;
+            }
+            // The field ends at its NUL in the file: a NUL inside the text would shift every
+            // field after it, so the text ends there.
+            QString text = row.text(i);
+            const int nul = text.indexOf(QChar(0));
+            if (nul >= 0)
+                text.truncate(nul);
+            QByteArray bytes = codec->fromUnicode(text);
+            const int nulByte = bytes.indexOf('\0');
+            if (nulByte >= 0)
+                bytes.truncate(nulByte);
+            target.append(bytes);
+            target.append('\0');
+        }
+    }
+    return true;
+}
+
+bool PTableV4::writeRecord(const PRow &row)
+{
+    if (!isOpen)
+        return false;
+    QByteArray record;
+    if (!encodeRecord(record, row))
+        return false;
+
+    const qint64 oldBinSize = binFile.size();
+    const qint64 oldIndSize = indFile.size();
+    if (oldBinSize > kMaxOffset)
+        return false;
+    QByteArray entry;
+    appendWord(entry, static_cast<quint32>(oldBinSize));
+    appendWord(entry, static_cast<quint32>(record.size()));
+
+    // The record goes first, so an index entry never points at bytes that are not there. The
+    // entry goes after the last whole entry: a stray partial entry at the end of the index would
+    // otherwise shift this entry and every later one off their 8-byte places.
+    const qint64 entryOffset = (oldIndSize / kIndexEntrySize) * kIndexEntrySize;
+    const bool written = binFile.seek(oldBinSize) && writeTableBytes(binFile, record)
+        && indFile.seek(entryOffset) && writeTableBytes(indFile, entry);
+    if (!written) {
+        binFile.resize(oldBinSize);
+        indFile.resize(oldIndSize);
+        return false;
+    }
+    ++recordCount;
+    return true;
+}
+
+bool PTableV4::readRecord(qint64 n, PRow &row)
+{
+    if (!isOpen || n < 0 || n >= recordCount)
+        return false;
+    row.clear();
+    QByteArray entry;
+    if (!indFile.seek(n * kIndexEntrySize) || !readTableBytes(indFile, kIndexEntrySize, entry))
+        return false;
+    const qint64 offset = readUInt32BE(entry.constData());
+    const qint64 length = readUInt32BE(entry.constData() + 4);
+    // The index comes from the terminal's side: the record must lie wholly inside the data file
+    // before anything is allocated for it.
+    const qint64 binSize = binFile.size();
+    if (offset >= binSize || length > binSize - offset || !binFile.seek(offset))
+        return false;
+    QByteArray record;
+    if (!readTableBytes(binFile, length, record))
+        return false;
+    return decodeRecord(record, row);
+}
+
+bool PTableV4::decodeRecord(const QByteArray &bytes, PRow &row) const
+{
+    if (bytes.isEmpty())
+        return false;
+    row.clear();
+    const int size = bytes.size();
+    const char *data = bytes.constData();
+    int pos = 0;
+    for (int i = 0; pos < size && i < int(fieldCount) && i < kMaxFields; ++i) {
+        const PFieldV4 &field = descriptors[i];
+        if (field.kind == kDecimalKind) {
+            if (size - pos < 8)
+                break;
+            PDecimal value;
+            value.whole = readUInt32BE(data + pos);
+            value.fraction = readUInt32BE(data + pos + 4);
+            row.setDecimal(i, value);
+            pos += 8;
+        } else if (field.kind == kIntegerKind) {
+            if (size - pos < 4)
+                break;
+            row.setScaled(i, readUInt32BE(data + pos), qMin<int>(field.decimals, kMaxDecimals));
+            pos += 4;
+        } else {
+            const int nul = bytes.indexOf('\0', pos);
+            if (nul < 0)
+                break;
+            const int length = qMin(nul - pos, kMaxTextBytes);
+            row.setText(i, QByteArray(data + pos, length).constData());
+            pos = nul + 1;
+        }
+    }
+    return true;
+}
+
+void PTableV4::packFields(const PRow &source, PRow &target, bool import) const
+{
+    target.clear();
+    const int count = qMin(source.count(), int(fieldCount));
+    int j = 0;
+    for (int i = 0; i < count; ++i) {
+        const PFieldV4 &field = descriptors[i];
+        if ((import ? field.importFlag : field.exportFlag) != 0)
+            target.setText(j++, source.text(i));
+    }
+}
+
+void PTableV4::importFields(const PRow &source, PRow &target) const
+{
+    packFields(source, target, true);
+}
+
+void PTableV4::exportFields(const PRow &source, PRow &target) const
+{
+    packFields(source, target, false);
+}
+
+bool PTableV4::close()
+{
+    if (!isOpen)
+        return true;
+    const bool indClosed = closeTableFile(indFile);
+    const bool binClosed = closeTableFile(binFile);
+    clear();
+    return indClosed && binClosed;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QtGlobal>
+
+struct PRow;
+
+// One 25-byte field descriptor of a V4 data file header, as stored.
+struct PFieldV4
+{
+    quint8 reserved[21]; // the terminal application's; not interpreted here
+    quint8 kind;         // 2 decimal (8 bytes), 3 integer (4 bytes), anything else text
+    quint8 decimals;     // kind 3: decimals shown on reading (above 9 counts as 9)
+    quint8 exportFlag;   // non-zero: written out by table-to-text
+    quint8 importFlag;   // non-zero: filled by text-to-table
+};
+static_assert(sizeof(PFieldV4) == 25, "a V4 descriptor is 25 bytes on disk");
+
+// True when both the data file (name + ".bin") and the index file (name + ".ind") exist.
+bool tableV4Exists(const QString &name);
+
+// A V4 table: a data file with a "PLDB" header and variable-length records, and an index of
+// 8-byte entries {offset, length}, both big-endian. Tables are made elsewhere; this class checks
+// the header, appends records and reads them back. The fields below are for reading only.
+class PTableV4
+{
+public:
+    static constexpr int kMaxFields = 35;
+    static constexpr int kMaxTextBytes = 100; // a text field reads back as at most this many bytes
+
+    PTableV4() { clear(); }
+    PTableV4(const PTableV4 &) = delete;
+    PTableV4 &operator=(const PTableV4 &) = delete;
+
+    void clear();
+    bool open(const QString &name);
+    // False only when the terminal codec is unknown.
+    bool encodeRecord(QByteArray &target, const PRow &row) const;
+    // Appends the record, then its index entry. On false both files have their old sizes again.
+    bool writeRecord(const PRow &row);
+    bool readRecord(qint64 n, PRow &row);
+    bool decodeRecord(const QByteArray &bytes, PRow &row) const;
+    // The fields flagged for import (export), packed from position 0 in field order.
+    void importFields(const PRow &source, PRow &target) const;
+    void exportFields(const PRow &source, PRow &target) const;
+    // False when closing a file reported an error; the table is closed either way.
+    bool close();
+    QString name() const { return tableName; }
+
+    quint32 magic;
+    quint32 word2;
+    quint32 headerLength;
+    quint32 fieldCount;
+    quint32 word5;
+    PFieldV4 descriptors[kMaxFields];
+    QFile binFile;
+    QFile indFile;
+    bool isOpen;
+    qint64 recordCount;
+    QString tableName;
+
+private:
+    void packFields(const PRow &source, PRow &target, bool import) const;
+};

@@ -1,0 +1,74 @@
+#include "TableFileIO.h"
+
+#include "WriteFault.h"
+
+#include <QFile>
+#include <QThread>
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <cerrno>
+
+namespace {
+std::atomic<int> retryDelayMs{kDefaultTableOpenRetryDelayMs};
+} // namespace
+
+int tableOpenRetryDelay()
+{
+    return retryDelayMs.load();
+}
+
+void setTableOpenRetryDelay(int milliseconds)
+{
+    retryDelayMs.store(milliseconds < 0 ? 0 : milliseconds);
+}
+
+bool openTableFile(QFile &file, const QString &name)
+{
+    if (file.isOpen())
+        file.close();
+    file.setFileName(name);
+    for (int attempt = 0; attempt < kTableOpenTries; ++attempt) {
+        if (file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+            return true;
+        QThread::msleep(static_cast<unsigned long>(tableOpenRetryDelay()));
+    }
+    return false;
+}
+
+bool writeTableBytes(QFile &file, const QByteArray &bytes)
+{
+    std::int64_t allowed = 0;
+    if (platform::takeWriteFault(allowed)) {
+        // A failing write may still have put part of its bytes down, as a full disk does.
+        const qint64 partial = qMin<qint64>(allowed, bytes.size() - 1);
+        if (partial > 0)
+            file.write(bytes.constData(), partial);
+        errno = ENOSPC;
+        return false;
+    }
+    return file.write(bytes) == bytes.size();
+}
+
+bool readTableBytes(QFile &file, qint64 length, QByteArray &out)
+{
+    out.clear();
+    // A QByteArray holds less than 2 GiB; callers have checked the length against the file.
+    if (length < 0 || length > 0x7FFFFF00)
+        return false;
+    out.resize(int(length));
+    if (length > 0 && file.read(out.data(), length) != length) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool closeTableFile(QFile &file)
+{
+    if (!file.isOpen())
+        return true;
+    file.close();
+    return file.error() == QFileDevice::NoError;
+}
