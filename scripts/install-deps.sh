@@ -9,6 +9,7 @@ packages=(
   libqt5serialport5-dev qtconnectivity5-dev
   qttools5-dev qttools5-dev-tools
   libsqlite3-dev sqlite3
+  libicu-dev
   googletest libgmock-dev libgtest-dev libbenchmark-dev
 )
 

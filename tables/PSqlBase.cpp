@@ -1,0 +1,316 @@
+#include "PSqlBase.h"
+
+#include "PRow.h"
+#include "PSqlTable.h"
+#include "UnicodeFunctions.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <sqlite3.h>
+
+namespace {
+
+QString quoteDoubled(const QString &text, QChar quote)
+{
+    QString doubled = text;
+    doubled.replace(quote, QString(2, quote));
+    return doubled;
+}
+
+// Names from a terminal go into SQL texts. An ordinary name (letters, digits, "_" and anything
+// beyond ASCII, not starting with a digit) stands as it is; any other is quoted with its quotes
+// doubled, so no name can change the structure of a statement.
+QString sqlName(const QString &name)
+{
+    bool ordinary = !name.isEmpty() && !(name.at(0) >= QLatin1Char('0') && name.at(0) <= QLatin1Char('9'));
+    for (QChar c : name) {
+        const ushort u = c.unicode();
+        if (!(u >= 0x80 || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_')) {
+            ordinary = false;
+            break;
+        }
+    }
+    return ordinary ? name : QLatin1Char('"') + quoteDoubled(name, QLatin1Char('"')) + QLatin1Char('"');
+}
+
+QString singleQuoted(const QString &text)
+{
+    return QLatin1Char('\'') + quoteDoubled(text, QLatin1Char('\'')) + QLatin1Char('\'');
+}
+
+} // namespace
+
+PSqlBase::PSqlBase() = default;
+
+PSqlBase::~PSqlBase()
+{
+    release();
+}
+
+void PSqlBase::release()
+{
+    finalizeStatement();
+    if (db) {
+        // close_v2 never leaves the handle behind, whatever else still refers to it.
+        sqlite3_close_v2(db);
+        db = nullptr;
+    }
+    openFlag = false;
+    openName.clear();
+}
+
+void PSqlBase::finalizeStatement()
+{
+    if (statement) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
+}
+
+void PSqlBase::clearError()
+{
+    lastErrorText.clear();
+    lastErrorCode = 0;
+}
+
+// A statement on a closed base fails the way SQLite reports misuse, instead of reaching SQLite
+// with no connection.
+bool PSqlBase::refuseClosed()
+{
+    if (db)
+        return false;
+    lastErrorText = QString::fromUtf8(sqlite3_errstr(SQLITE_MISUSE));
+    lastErrorCode = SQLITE_MISUSE;
+    return true;
+}
+
+void PSqlBase::recordError()
+{
+    lastErrorText = QString::fromUtf8(sqlite3_errmsg(db));
+    lastErrorCode = sqlite3_errcode(db);
+}
+
+bool PSqlBase::open(const QString &name)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    release();
+    clearError();
+
+    const QByteArray encoded = QFile::encodeName(name);
+    const int rc = sqlite3_open_v2(encoded.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        if (db) {
+            recordError();
+            sqlite3_close(db);
+            db = nullptr;
+        } else {
+            lastErrorText = QString::fromUtf8(sqlite3_errstr(rc));
+            lastErrorCode = rc;
+        }
+        return false;
+    }
+    registerUnicodeFunctions(db);
+    sqlite3_extended_result_codes(db, 1);
+    openFlag = true;
+    openName = name;
+    return true;
+}
+
+bool PSqlBase::close()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    clearError();
+    if (sqlite3_close(db) != SQLITE_OK) {
+        recordError();
+        return false;
+    }
+    db = nullptr;
+    statement = nullptr;
+    openFlag = false;
+    openName.clear();
+    return true;
+}
+
+bool PSqlBase::exec(const QString &sql)
+{
+    clearError();
+    finalizeStatement();
+    if (refuseClosed())
+        return false;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, text.constData(), -1, &statement, nullptr) != SQLITE_OK) {
+        recordError();
+        finalizeStatement();
+        return false;
+    }
+    // Only blanks or a comment: nothing to run, nothing failed.
+    if (!statement)
+        return true;
+    if (sqlite3_step(statement) != SQLITE_DONE) {
+        recordError();
+        finalizeStatement();
+        return false;
+    }
+    finalizeStatement();
+    return true;
+}
+
+bool PSqlBase::query(const QString &sql)
+{
+    finalizeStatement();
+    clearError();
+    if (refuseClosed())
+        return false;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare(db, text.constData(), -1, &statement, nullptr) != SQLITE_OK) {
+        recordError();
+        finalizeStatement();
+        return false;
+    }
+    if (!statement)
+        return false;
+    const int rc = sqlite3_step(statement);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        recordError();
+    finalizeStatement();
+    return false;
+}
+
+bool PSqlBase::fetchRow(PRow &row)
+{
+    row.clear();
+    const int n = statement ? sqlite3_data_count(statement) : 0;
+    if (n == 0) {
+        finalizeStatement();
+        return false;
+    }
+    for (int c = 1; c < n && c - 1 < maxColumns; ++c) {
+        const unsigned char *text = sqlite3_column_text(statement, c);
+        if (text)
+            row.setText(c - 1, QString::fromUtf8(reinterpret_cast<const char *>(text)));
+    }
+    return true;
+}
+
+bool PSqlBase::nextRow(PRow &row)
+{
+    row.clear();
+    if (!statement)
+        return false;
+    if (sqlite3_step(statement) == SQLITE_ROW)
+        return fetchRow(row);
+    finalizeStatement();
+    return false;
+}
+
+bool PSqlBase::select(const QString &sql, PRow &row)
+{
+    row.clear();
+    return query(sql) && fetchRow(row);
+}
+
+bool PSqlBase::tableExists(const PSqlTable &table)
+{
+    if (table.tableName.isEmpty())
+        return false;
+    const bool found = query(QStringLiteral("select * from sqlite_master where type='table' and name=")
+                             + singleQuoted(table.tableName));
+    finalizeStatement();
+    return found;
+}
+
+bool PSqlBase::createTable(const PSqlTable &table, const QString &columnDefinitions)
+{
+    const QString name = sqlName(table.tableName);
+    if (tableExists(table))
+        exec(QStringLiteral("DROP TABLE ") + name);
+    return exec(QStringLiteral("CREATE TABLE ") + name + QStringLiteral("(N INTEGER PRIMARY KEY AUTOINCREMENT, ")
+                + columnDefinitions + QLatin1Char(')'));
+}
+
+bool PSqlBase::createIndex(const PSqlTable &table, int position, const QString &stem)
+{
+    if (position < 0 || position >= table.columns.count())
+        return false;
+    const QString column = table.columns.text(position);
+    const QString indexName = (stem.isEmpty() ? column : stem) + QStringLiteral("_index_") + table.tableName;
+    return exec(QStringLiteral("CREATE INDEX ") + sqlName(indexName) + QStringLiteral(" ON ") + sqlName(table.tableName)
+                + QStringLiteral(" (") + sqlName(column) + QLatin1Char(')'));
+}
+
+bool PSqlBase::insert(PSqlTable &table, PRow &row)
+{
+    if (table.columns.count() == 0)
+        return false;
+    for (QString &text : row.fields)
+        text.replace(QLatin1Char('\''), QLatin1String("''"));
+    const int k = qMin(row.count(), table.columns.count());
+    QStringList names, values;
+    for (int i = 0; i < k; ++i) {
+        names << singleQuoted(table.columns.text(i));
+        values << QLatin1Char('\'') + row.text(i) + QLatin1Char('\'');
+    }
+    const QString sql = QStringLiteral("INSERT INTO ") + singleQuoted(table.tableName) + QStringLiteral(" ('N', ")
+        + names.join(QLatin1Char(',')) + QStringLiteral(") VALUES (") + QString::number(table.lastKey + 1)
+        + QStringLiteral(", ") + values.join(QLatin1Char(',')) + QLatin1Char(')');
+    if (!exec(sql))
+        return false;
+    ++table.recordCount;
+    ++table.lastKey;
+    return true;
+}
+
+qint64 PSqlBase::countRows(const PSqlTable &table)
+{
+    qint64 count = 0;
+    if (query(QStringLiteral("select count(*) from ") + sqlName(table.tableName)))
+        count = sqlite3_column_int64(statement, 0);
+    finalizeStatement();
+    return count;
+}
+
+qint64 PSqlBase::maxKey(const PSqlTable &table)
+{
+    qint64 key = -1;
+    if (query(QStringLiteral("select max(N) from ") + sqlName(table.tableName)))
+        key = sqlite3_column_int64(statement, 0);
+    finalizeStatement();
+    return key;
+}
+
+bool PSqlBase::tableInfo(PSqlTable &table)
+{
+    table.columns.clear();
+    if (!query(QStringLiteral("PRAGMA table_info(") + sqlName(table.tableName) + QLatin1Char(')')))
+        return false;
+    // The first row is the key column N.
+    for (int i = 0; i < maxColumns; ++i) {
+        if (!statement)
+            break;
+        if (sqlite3_step(statement) != SQLITE_ROW) {
+            finalizeStatement();
+            break;
+        }
+        const unsigned char *name = sqlite3_column_text(statement, 1);
+        if (name)
+            table.columns.setText(i, reinterpret_cast<const char *>(name));
+    }
+    finalizeStatement();
+    return true;
+}
+
+// The pragma answers with the mode now in force, so a row is the normal outcome; it succeeded when
+// that mode is the one asked for.
+bool PSqlBase::setJournalMode(const QString &mode)
+{
+    bool applied = false;
+    if (query(QStringLiteral("PRAGMA journal_mode = ") + mode)) {
+        const unsigned char *now = sqlite3_column_text(statement, 0);
+        applied = now && QString::fromUtf8(reinterpret_cast<const char *>(now)).compare(mode, Qt::CaseInsensitive) == 0;
+    }
+    finalizeStatement();
+    return applied;
+}

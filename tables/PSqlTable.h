@@ -1,0 +1,36 @@
+#pragma once
+
+#include "PRow.h"
+
+#include <QString>
+#include <QtGlobal>
+
+class PSqlBase;
+
+// One table of a PSqlBase: its name, the names of its columns after the key column N, and its row
+// count. Tables made here begin with N INTEGER PRIMARY KEY AUTOINCREMENT. The base is not owned;
+// every operation is false when no base is attached.
+class PSqlTable
+{
+public:
+    QString tableName;
+    PRow columns;
+    PSqlBase *base = nullptr;
+    // Rows when attached or created, plus one per insert through this object.
+    qint64 recordCount = 0;
+    // Highest key N when attached or created, plus one per insert; the next row gets lastKey + 1.
+    qint64 lastKey = 0;
+
+    // Always true; reads count, last key and columns when the table exists.
+    bool attach(PSqlBase &sqlBase, const QString &name);
+    bool exists() const;
+    // Re-creates the table (dropping an existing one) and re-reads count and columns.
+    bool create(const QString &columnDefinitions);
+    // An index on the first column whose name equals columnName, ignoring ASCII letter case.
+    bool createIndexes(const QString &columnName, const QString &stem);
+    bool insert(PRow &row);
+    bool select(const QString &sql, PRow &row);
+    bool next(PRow &row);
+    bool beginTransaction();
+    bool commit();
+};
