@@ -116,6 +116,8 @@ bool VorelProtocol::processCommand(const char *request, quint32 length)
             args = nul ? nul + 1 : end;
             argsEnd = end;
             (this->*command.handler)();
+            // The payload belongs to the caller and is gone by the next request.
+            args = argsEnd = nullptr;
             return true;
         }
     }

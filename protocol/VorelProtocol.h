@@ -49,7 +49,8 @@ public:
 
     // Handles one request payload of `length` bytes; nothing outside it is read. True: the reply
     // is at reply(), replySize() bytes long. False: the name is no command (or the layer is not
-    // ready); no reply was made and the session must end.
+    // ready); no reply was made and the session must end. The reply stays valid until the next
+    // call; the payload is not kept, so the caller may reuse its buffer at once.
     bool processCommand(const char *request, quint32 length);
     const char *reply() const { return replyBuffer.get(); }
     quint32 replySize() const { return replyLength; }

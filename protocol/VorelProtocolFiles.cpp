@@ -34,7 +34,8 @@ void VorelProtocol::OpenFile()
     const QString text = terminalText(in.string());
     QString path;
     qint32 handle = 0;
-    const bool ok = platform::mapTerminalPath(text, path) && handles.fileList.openFile(path, handle);
+    const bool ok =
+        platform::mapTerminalPath(text, path) && handles.fileList.openFile(path, handle);
     if (!ok)
         handle = 0;
     writeBoolBE(replyBuffer.get(), ok);
