@@ -1,0 +1,190 @@
+#include "TerminalPath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+bool isSeparator(QChar c)
+{
+    return c == QLatin1Char('\\') || c == QLatin1Char('/');
+}
+
+bool startsWithDrive(const QString &text)
+{
+    if (text.size() < 2 || text.at(1) != QLatin1Char(':'))
+        return false;
+    const ushort c = text.at(0).unicode();
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// The name under which `name` stands in `folder`: itself when that exists, else the one entry
+// that equals it ignoring case. Two or more such entries are ambiguous and resolve to nothing,
+// as does a folder that cannot be listed.
+bool resolveComponent(const QString &folder, const QString &name, QString &resolved)
+{
+    const QFileInfo exact(joinPath(folder, name));
+    if (exact.exists() || exact.isSymLink()) {
+        resolved = name;
+        return true;
+    }
+    const QStringList entries = QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    int matches = 0;
+    for (const QString &entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0) {
+            resolved = entry;
+            ++matches;
+        }
+    }
+    return matches == 1;
+}
+
+} // namespace
+
+bool mapTerminalPath(const QString &text, QString &path)
+{
+    path.clear();
+    if (text.isEmpty())
+        return true;
+    if (text.size() >= 2 && isSeparator(text.at(0)) && isSeparator(text.at(1)))
+        return false; // UNC names ("\\server\share", "\\?\...", "\\.\...") have no local meaning
+
+    QString rest = text;
+    bool rooted = false;
+    if (startsWithDrive(rest)) {
+        rest.remove(0, 2);
+        rooted = true;
+    }
+    if (!rest.isEmpty() && isSeparator(rest.at(0)))
+        rooted = true;
+    const bool trailing = !rest.isEmpty() && isSeparator(rest.at(rest.size() - 1));
+    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+
+    // Windows resolves "." and ".." by text before it looks at the disk; so do we, so that
+    // "C:\DATA\missing\..\A.TXT" still means "/DATA/A.TXT".
+    QStringList parts;
+    if (!rooted)
+        parts = QDir::currentPath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList given = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &part : given) {
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.append(part);
+    }
+
+    QString result = QStringLiteral("/");
+    bool parentExists = true;
+    for (const QString &part : parts) {
+        QString name = part;
+        if (parentExists)
+            parentExists = resolveComponent(result, part, name);
+        if (!parentExists)
+            name = part;
+        result = joinPath(result, name);
+    }
+    if (trailing && !result.endsWith(QLatin1Char('/')))
+        result += QLatin1Char('/');
+    path = result;
+    return true;
+}
+
+bool mapTerminalPattern(const QString &text, QString &folder, QString &nameFilter)
+{
+    folder.clear();
+    nameFilter.clear();
+    int cut = -1;
+    for (int i = text.size() - 1; i >= 0; --i) {
+        if (isSeparator(text.at(i))) {
+            cut = i + 1;
+            break;
+        }
+    }
+    if (cut < 0 && startsWithDrive(text))
+        cut = 2;
+    if (cut < 0) {
+        folder = QDir::currentPath();
+        nameFilter = text;
+        return true;
+    }
+    if (!mapTerminalPath(text.left(cut), folder))
+        return false;
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    nameFilter = text.mid(cut);
+    return true;
+}
+
+bool matchesTerminalPattern(const QString &name, const QString &filter)
+{
+    const QString n = name.toCaseFolded();
+    const QString p = filter.toCaseFolded();
+    int i = 0;
+    int j = 0;
+    int star = -1;
+    int mark = 0;
+    while (i < n.size()) {
+        if (j < p.size() && (p.at(j) == QLatin1Char('?') || p.at(j) == n.at(i))) {
+            ++i;
+            ++j;
+        } else if (j < p.size() && p.at(j) == QLatin1Char('*')) {
+            star = j++;
+            mark = i;
+        } else if (star >= 0) {
+            // let the last '*' swallow one more character and try again from there
+            j = star + 1;
+            i = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (j < p.size() && p.at(j) == QLatin1Char('*'))
+        ++j;
+    return j == p.size();
+}
+
+QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind)
+{
+    const QDir::Filters filters =
+        (kind == EntryKind::Dirs ? QDir::Dirs : QDir::Files) | QDir::NoDotAndDotDot;
+    QStringList names;
+    const QStringList entries = QDir(folder).entryList(filters, QDir::NoSort);
+    for (const QString &entry : entries) {
+        if (matchesTerminalPattern(entry, filter))
+            names.append(entry);
+    }
+    // The upper-case form decides; two names that differ only in case (possible here, not on
+    // Windows) keep a fixed order between them.
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int byUpper = QString::compare(a.toUpper(), b.toUpper(), Qt::CaseSensitive);
+        return byUpper != 0 ? byUpper < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
+    });
+    return names;
+}
+
+bool isReadOnlyFile(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+} // namespace platform

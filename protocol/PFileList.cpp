@@ -1,0 +1,109 @@
+#include "PFileList.h"
+
+#include "TerminalPath.h"
+
+#include <QFile>
+
+#include <limits>
+
+PFileList::PFileList() = default;
+
+// Normally cleanup has emptied the list; whatever is still open is closed here all the same.
+PFileList::~PFileList() = default;
+
+bool PFileList::openFile(const QString &path, qint32 &handle)
+{
+    if (path.isEmpty() || !QFile::exists(path))
+        return false;
+    if (lastHandle == std::numeric_limits<qint32>::max())
+        return false; // never wrap around to a number given out before
+    const qint32 number = ++lastHandle;
+
+    // The read-only attribute of the terminals' Windows hosts: no write bit refuses the open,
+    // even for a server that runs as root and could open it anyway.
+    if (platform::isReadOnlyFile(path))
+        return false;
+    // Unbuffered: a failed write reaches its reply, and other sessions see the bytes at once.
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return false;
+
+    auto entry = std::make_unique<PFileEntry>();
+    entry->file = std::move(file);
+    entry->handle = number;
+    entries.push_back(std::move(entry));
+    handle = number;
+    return true;
+}
+
+bool PFileList::closeFile(qint32 handle)
+{
+    const int index = indexOf(handle);
+    if (index < 0)
+        return false;
+    entries[size_t(index)]->file->close();
+    entries.erase(entries.begin() + index);
+    return true;
+}
+
+void PFileList::closeAll()
+{
+    for (const auto &entry : entries) {
+        if (entry->file->isOpen())
+            entry->file->close();
+    }
+    entries.clear();
+    lastHandle = 0;
+}
+
+int PFileList::indexOf(qint32 handle) const
+{
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i]->handle == handle)
+            return int(i);
+    }
+    return -1;
+}
+
+QFile *PFileList::fileOf(qint32 handle) const
+{
+    const int index = indexOf(handle);
+    return index < 0 ? nullptr : entries[size_t(index)]->file.get();
+}
+
+bool PFileList::readFile(qint32 handle, char *destination, qint64 count, qint64 &read)
+{
+    QFile *file = fileOf(handle);
+    if (!file)
+        return false;
+    // A negative count is refused here rather than by QIODevice, which would also warn.
+    read = count < 0 ? -1 : file->read(destination, count);
+    return read >= 0 && read == count;
+}
+
+bool PFileList::writeFile(qint32 handle, const char *source, qint64 count, qint64 &written)
+{
+    QFile *file = fileOf(handle);
+    if (!file)
+        return false;
+    written = count < 0 ? -1 : file->write(source, count);
+    return true;
+}
+
+bool PFileList::seekFile(qint32 handle, qint64 position)
+{
+    QFile *file = fileOf(handle);
+    return file && position >= 0 && file->seek(position);
+}
+
+bool PFileList::trimFile(qint32 handle, qint64 size)
+{
+    QFile *file = fileOf(handle);
+    return file && size >= 0 && file->resize(size);
+}
+
+qint64 PFileList::lengthFile(qint32 handle) const
+{
+    QFile *file = fileOf(handle);
+    return file ? file->size() : -1;
+}

@@ -1,0 +1,10 @@
+#include "PSqlList.h"
+
+PSqlList::PSqlList() = default;
+
+PSqlList::~PSqlList() = default;
+
+void PSqlList::closeAll()
+{
+    lastHandle = 0;
+}

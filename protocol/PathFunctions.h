@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Leaves an empty file at the local path in place of whatever file stood there; false when an
+// existing file cannot be removed (read-only, a folder, no access) or the new one not created.
+bool createFile(const QString &path);
+
+// The last change of the local path in local time as "hh:mm:ss dd.MM.yyyy"; false (text left
+// as it was) when nothing exists at the path.
+bool fileDateText(const QString &path, QString &text);

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "PHandleSet.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <cstddef>
+#include <memory>
+
+class PProgressSink;
+class PRequestReader;
+class QTextCodec;
+
+// The command layer of one terminal session: takes one request payload at a time, answers it in
+// its reply buffer and writes one debug-log entry per command. It keeps what the terminal opened
+// (files, searches, SQL bases, temporary files) from request to request.
+//
+// How a session thread drives it:
+//   VorelProtocol protocol;                    // built with the session
+//   protocol.setSession(sink);                 // optional: where progress and messages go
+//   if (!protocol.isReady()) end the session;  // the buffers could not be had
+//   loop: read a packet into the receive buffer, then
+//         if (!protocol.processCommand(payload, length)) end the session;  // no reply is sent
+//         send protocol.reply(), protocol.replySize() bytes, as one packet
+//   protocol.cleanup();                        // after the loop, however it ended
+// Only the session thread may call it once it is built; the object is not reused after cleanup.
+class VorelProtocol : public QObject
+{
+public:
+    // Each buffer is three times the largest packet payload.
+    static constexpr quint32 kBufferSize = 0x300000;
+    // The largest packet payload, which bounds every count of the file commands.
+    static constexpr qint32 kMaxPayload = 0x100000;
+    // ReadFileText answers hex text, two characters per byte: this many bytes keep the reply
+    // (8 + 2 x count) within the largest payload.
+    static constexpr qint32 kMaxTextRead = (kMaxPayload - 8) / 2;
+
+    // Gives kBufferSize zero-filled bytes, or null; calloc unless a test wants a failure.
+    using BufferAllocator = void *(*)(std::size_t size);
+
+    explicit VorelProtocol(BufferAllocator allocate = nullptr);
+    ~VorelProtocol() override;
+    VorelProtocol(const VorelProtocol &) = delete;
+    VorelProtocol &operator=(const VorelProtocol &) = delete;
+
+    // False when the buffers could not be allocated: such a layer answers nothing.
+    bool isReady() const { return replyBuffer && workBuffer; }
+
+    // Handles one request payload of `length` bytes; nothing outside it is read. True: the reply
+    // is at reply(), replySize() bytes long. False: the name is no command (or the layer is not
+    // ready); no reply was made and the session must end. The reply stays valid until the next
+    // call; the payload is not kept, so the caller may reuse its buffer at once.
+    bool processCommand(const char *request, quint32 length);
+    const char *reply() const { return replyBuffer.get(); }
+    quint32 replySize() const { return replyLength; }
+
+    // End of session: closes every search, file and SQL base and removes the temporary files
+    // the terminal registered, each once.
+    void cleanup();
+
+    // Progress and messages of SetIndicator, SetMessage and the conversions; null for none.
+    void setSession(PProgressSink *sink);
+    // The V3 sort flag of SetFuture SetSortV3Table, read by the V3 conversion.
+    bool isSortV3Table() const { return sortV3Table; }
+
+    // The GetFuture lookup: true with the answer for a known key.
+    bool futureValue(const QString &key, QString &answer) const;
+
+private:
+    struct FreeDeleter
+    {
+        void operator()(char *bytes) const;
+    };
+    using Buffer = std::unique_ptr<char[], FreeDeleter>;
+
+    PRequestReader arguments() const;
+    QString terminalText(const QByteArray &bytes) const;
+    // Puts a text as the search commands answer it at `at`: word n + 2, n bytes, two zero
+    // bytes; returns n + 6.
+    quint32 putNameText(char *at, const QString &text) const;
+
+    void Connect();
+    void GetFuture();
+    void SetFuture();
+    void GetDelimeter();
+
+    void OpenFile();
+    void CloseFile();
+    void ReadFile();
+    void ReadFileText();
+    void WriteFile();
+    void WriteFileText();
+    void SeekFile();
+    void TrimFile();
+    void LengthFile();
+    void writeFrom(const char *log, bool hexText);
+
+    void ExistFile();
+    void ExistDir();
+    void CreateFile();
+    void DeleteFile();
+    void CreateDir();
+    void DeleteDir();
+    void GetFileDate();
+    void FindFirstFile();
+    void FindNextFile();
+    void FindFirstDir();
+    void FindNextDir();
+    void FindClose();
+    void pathCommand(const char *log, bool (*action)(const QString &path));
+
+    void OpenSqlBase();
+    void CloseSqlBase();
+    void SetIndicator();
+    void SetMessage();
+    void ConvertTableBinToText();
+    void ConvertTableTextToBin();
+    void ConvertSqlTableTextToBin();
+    void ConvertTableV3TextToBin();
+    void ExecuteCommand();
+    void twoNameCommand(const char *log);
+
+    struct Command
+    {
+        const char *name;
+        void (VorelProtocol::*handler)();
+    };
+    static const Command commands[36];
+
+    const char *args = nullptr;
+    const char *argsEnd = nullptr;
+    PHandleSet handles;
+    Buffer workBuffer;
+    PProgressSink *session = nullptr;
+    QTextCodec *tableCodec = nullptr;
+    QTextCodec *terminalCodec = nullptr;
+    QStringList temporaryFiles;
+    Buffer replyBuffer;
+    quint32 replyLength = 0;
+    bool sortV3Table = false;
+};
