@@ -7,8 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <ostream>
-
 // A progress sink that reports every call as one signal, so that a spy sees messages and
 // indicator values in the order they came: "message <text>" or "indicator <value>".
 class SignalSink : public QObject, public PProgressSink
@@ -32,8 +30,3 @@ inline QStringList reportsOf(const QSignalSpy &spy)
     return out;
 }
 
-// Texts in test failures as text, not as arrays of characters.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
