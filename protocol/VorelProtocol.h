@@ -119,7 +119,7 @@ private:
     void ConvertSqlTableTextToBin();
     void ConvertTableV3TextToBin();
     void ExecuteCommand();
-    void twoNameCommand(const char *log);
+    void conversionDone(const char *log, const QString &first, const QString &second, bool ok);
 
     struct Command
     {

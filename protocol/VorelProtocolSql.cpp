@@ -1,16 +1,37 @@
-// The SQL-base, conversion, indicator, message and program commands. They are known names, so
-// the session goes on; until their back ends are built each reads its arguments, answers the
-// result word 0 in its usual reply layout and writes its usual log entry.
+// The SQL-base, conversion, indicator, message and program commands.
 
 #include "VorelProtocol.h"
 
+#include "ExecuteCommand.h"
 #include "Helpers.h"
 #include "PDebugLog.h"
+#include "PProgressSink.h"
 #include "PRequestReader.h"
+#include "TerminalPath.h"
 
 namespace {
 
-const QLatin1String kFailed(")\nresult = 0");
+QLatin1String flag(bool ok)
+{
+    return QLatin1String(ok ? "1" : "0");
+}
+
+bool hasFolderPart(const QString &program)
+{
+    return program.contains(QLatin1Char('\\')) || program.contains(QLatin1Char('/'))
+        || (program.size() >= 2 && program.at(1) == QLatin1Char(':'));
+}
+
+// A program named with a folder is a terminal path like any other; a bare name is looked up in
+// the server's search path, as on Windows.
+bool mapProgram(const QString &text, QString &program)
+{
+    if (!hasFolderPart(text)) {
+        program = text;
+        return !text.isEmpty();
+    }
+    return platform::mapTerminalPath(text, program) && !program.isEmpty();
+}
 
 } // namespace
 
@@ -18,70 +39,110 @@ void VorelProtocol::OpenSqlBase()
 {
     PRequestReader in = arguments();
     const QString name = QString::fromUtf8(in.string());
-    writeBoolBE(replyBuffer.get(), 0);
-    writeUInt32BE(replyBuffer.get() + 4, 0);
+    QString path;
+    qint32 handle = 0;
+    const bool ok = platform::mapTerminalPath(name, path) && handles.sqlList.openSqlBase(path, handle);
+    if (!ok)
+        handle = 0;
+    writeBoolBE(replyBuffer.get(), ok);
+    writeUInt32BE(replyBuffer.get() + 4, quint32(handle));
     replyLength = 8;
-    debugWrite(QLatin1String("OpenSqlBase (") + name + kFailed + QLatin1String(" handle = 0"));
+    debugWrite(QLatin1String("OpenSqlBase (") + name + QLatin1String(")\nresult = ") + flag(ok)
+               + QLatin1String(" handle = ") + numberToString(handle));
 }
 
 void VorelProtocol::CloseSqlBase()
 {
     PRequestReader in = arguments();
     const qint32 handle = in.word();
-    writeBoolBE(replyBuffer.get(), 0);
+    const bool ok = !in.isMalformed() && handles.sqlList.closeSqlBase(handle);
+    writeBoolBE(replyBuffer.get(), ok);
     replyLength = 4;
-    debugWrite(QLatin1String("CloseSqlBase (") + numberToString(handle) + kFailed);
+    debugWrite(QLatin1String("CloseSqlBase (") + numberToString(handle) + QLatin1String(")\nresult = ")
+               + flag(ok));
 }
 
 void VorelProtocol::SetIndicator()
 {
     PRequestReader in = arguments();
     const qint32 value = in.word();
-    writeBoolBE(replyBuffer.get(), 0);
+    // A request cut before its value carries no value to show.
+    const bool ok = !in.isMalformed();
+    if (ok && session)
+        session->setIndicator(value);
+    writeBoolBE(replyBuffer.get(), ok);
     replyLength = 4;
-    debugWrite(QLatin1String("SetIndicator (") + numberToString(value) + kFailed);
+    debugWrite(QLatin1String("SetIndicator (") + numberToString(value) + QLatin1String(")\nresult = ")
+               + flag(ok));
 }
 
 void VorelProtocol::SetMessage()
 {
     PRequestReader in = arguments();
     const QString text = terminalText(in.string());
-    writeBoolBE(replyBuffer.get(), 0);
+    if (session)
+        session->setMessage(text);
+    writeBoolBE(replyBuffer.get(), 1);
     replyLength = 4;
-    debugWrite(QLatin1String("SetMessage (") + text + kFailed);
+    debugWrite(QLatin1String("SetMessage (") + text + QLatin1String(")\nresult = 1"));
 }
 
 void VorelProtocol::ConvertTableBinToText()
 {
-    twoNameCommand("ConvertTableBinToText");
+    PRequestReader in = arguments();
+    const QString table = terminalText(in.string());
+    const QString file = terminalText(in.string());
+    QString tablePath;
+    QString filePath;
+    const bool ok = platform::mapTerminalPath(table, tablePath) && platform::mapTerminalPath(file, filePath)
+        && handles.convertTableBinToText(tablePath, filePath);
+    conversionDone("ConvertTableBinToText", table, file, ok);
 }
 
 void VorelProtocol::ConvertTableTextToBin()
 {
-    twoNameCommand("ConvertTableTextToBin");
+    PRequestReader in = arguments();
+    const QString file = terminalText(in.string());
+    const QString table = terminalText(in.string());
+    QString filePath;
+    QString tablePath;
+    const bool ok = platform::mapTerminalPath(file, filePath) && platform::mapTerminalPath(table, tablePath)
+        && handles.convertTableTextToBin(filePath, tablePath);
+    conversionDone("ConvertTableTextToBin", file, table, ok);
 }
 
 void VorelProtocol::ConvertSqlTableTextToBin()
 {
-    twoNameCommand("ConvertSqlTableTextToBin");
+    PRequestReader in = arguments();
+    const QString file = terminalText(in.string());
+    // A table of the current base: a name in SQL, not a path.
+    const QString table = terminalText(in.string());
+    QString filePath;
+    const bool ok = platform::mapTerminalPath(file, filePath) && handles.convertSqlTableTextToBin(table, filePath);
+    conversionDone("ConvertSqlTableTextToBin", file, table, ok);
 }
 
 void VorelProtocol::ConvertTableV3TextToBin()
 {
+    PRequestReader in = arguments();
+    const QString file = terminalText(in.string());
+    const QString table = terminalText(in.string());
+    QString filePath;
+    QString tablePath;
+    handles.sqlList.sortV3Table = sortV3Table;
+    const bool ok = platform::mapTerminalPath(file, filePath) && platform::mapTerminalPath(table, tablePath)
+        && handles.convertTableV3TextToBin(filePath, tablePath);
     // Logged under the name the V3 conversion has always had in the log.
-    twoNameCommand("ConvertTableTextToBinV3");
+    conversionDone("ConvertTableTextToBinV3", file, table, ok);
 }
 
-// The conversions: two names, logged in the order of the request.
-void VorelProtocol::twoNameCommand(const char *log)
+// The reply and log entry of a conversion: the names as the terminal sent them, in its order.
+void VorelProtocol::conversionDone(const char *log, const QString &first, const QString &second, bool ok)
 {
-    PRequestReader in = arguments();
-    const QString first = terminalText(in.string());
-    const QString second = terminalText(in.string());
-    writeBoolBE(replyBuffer.get(), 0);
+    writeBoolBE(replyBuffer.get(), ok);
     replyLength = 4;
     debugWrite(QLatin1String(log) + QLatin1String(" (") + first + QLatin1String(", ") + second
-               + kFailed);
+               + QLatin1String(")\nresult = ") + flag(ok));
 }
 
 void VorelProtocol::ExecuteCommand()
@@ -90,9 +151,16 @@ void VorelProtocol::ExecuteCommand()
     const QString program = terminalText(in.string());
     const QString parameters = terminalText(in.string());
     const qint32 wait = in.word();
-    writeBoolBE(replyBuffer.get(), 0);
-    writeUInt32BE(replyBuffer.get() + 4, 0);
+    qint32 exitCode = 0;
+    QString path;
+    // A request cut before its wait flag does not say how to run the program: it runs not at all.
+    const bool ok = !in.isMalformed() && mapProgram(program, path)
+        && platform::executeCommand(path, parameters, wait != 0, exitCode);
+    if (!ok)
+        exitCode = 0;
+    writeBoolBE(replyBuffer.get(), ok);
+    writeUInt32BE(replyBuffer.get() + 4, quint32(exitCode));
     replyLength = 8;
     debugWrite(QLatin1String("ExecuteCommand (") + program + QLatin1String(", ") + parameters
-               + QLatin1String(", ") + QLatin1String(wait != 0 ? "1" : "0") + kFailed);
+               + QLatin1String(", ") + flag(wait != 0) + QLatin1String(")\nresult = ") + flag(ok));
 }

@@ -202,62 +202,6 @@ TEST_F(Dispatcher, UnknownCharsetFallsBackToCp1251)
 
 namespace {
 
-struct PlaceholderRow
-{
-    const char *label;
-    QByteArray payload;
-    QByteArray reply;
-    const char *log;
-};
-
-class LaterCommand : public ProtocolTest, public ::testing::WithParamInterface<PlaceholderRow>
-{
-};
-
-} // namespace
-
-TEST_P(LaterCommand, AnswersFailureInItsLayout)
-{
-    EXPECT_EQ(call(Request("CONNECT")), QByteArray("OK"));
-    const Reply reply = sendExact(protocol, GetParam().payload);
-    EXPECT_TRUE(reply.known);
-    EXPECT_EQ(reply.bytes, GetParam().reply);
-    EXPECT_EQ(lastEntry(), QString::fromUtf8(GetParam().log));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, LaterCommand,
-    ::testing::Values(
-        PlaceholderRow{"OpenSqlBase", Request("OpenSqlBase").str(QByteArray("b\xC3\xA4se.db")).bytes(),
-                       hex("00000000 00000000"),
-                       "OpenSqlBase (b\xC3\xA4se.db)\nresult = 0 handle = 0"},
-        PlaceholderRow{"CloseSqlBase", Request("CloseSqlBase").word(2).bytes(), hex("00000000"),
-                       "CloseSqlBase (2)\nresult = 0"},
-        PlaceholderRow{"SetIndicator", Request("SetIndicator").word(0xFFFFFFFF).bytes(),
-                       hex("00000000"), "SetIndicator (-1)\nresult = 0"},
-        PlaceholderRow{"SetMessage", Request("SetMessage").str("Hello").bytes(), hex("00000000"),
-                       "SetMessage (Hello)\nresult = 0"},
-        PlaceholderRow{"ConvertTableBinToText",
-                       Request("ConvertTableBinToText").str("tab").str("f.txt").bytes(),
-                       hex("00000000"), "ConvertTableBinToText (tab, f.txt)\nresult = 0"},
-        PlaceholderRow{"ConvertTableTextToBin",
-                       Request("ConvertTableTextToBin").str("f.txt").str("tab").bytes(),
-                       hex("00000000"), "ConvertTableTextToBin (f.txt, tab)\nresult = 0"},
-        PlaceholderRow{"ConvertSqlTableTextToBin",
-                       Request("ConvertSqlTableTextToBin").str("f.txt").str("tab").bytes(),
-                       hex("00000000"), "ConvertSqlTableTextToBin (f.txt, tab)\nresult = 0"},
-        PlaceholderRow{"ConvertTableV3TextToBin",
-                       Request("ConvertTableV3TextToBin").str("f.txt").str("tab").bytes(),
-                       hex("00000000"), "ConvertTableTextToBinV3 (f.txt, tab)\nresult = 0"},
-        PlaceholderRow{"ExecuteCommand",
-                       Request("ExecuteCommand").str("prog").str("a b").word(2).bytes(),
-                       hex("00000000 00000000"), "ExecuteCommand (prog, a b, 1)\nresult = 0"}),
-    [](const ::testing::TestParamInfo<PlaceholderRow> &info) {
-        return std::string(info.param.label);
-    });
-
-namespace {
-
 void *noMemory(std::size_t)
 {
     return nullptr;

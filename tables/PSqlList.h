@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class PProgressSink;
+class PSqlBase;
+class PSqlTable;
+class PTableV3;
+class PTableV4;
+class QFile;
+struct PRow;
+
+// One SQL base a terminal opened, with the number it knows it by.
+struct PSqlEntry
+{
+    std::unique_ptr<PSqlBase> base;
+    qint32 handle = 0;
+};
+
+// The SQL bases a session has open, and the four conversions between delimited text files and
+// tables: text into a table of the current base, into a V3 table (sorted on the first field when
+// the session asks), into a V4 table, and a V4 table back into text. Used by one session thread.
+// A conversion tells why it failed to nobody: it answers false and leaves no message behind.
+class PSqlList : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The longest line of a text table file, its line end included: a longer one fails the
+    // conversion rather than the memory of the server.
+    static constexpr qint64 kMaxLineBytes = 16 * 1024 * 1024;
+    // How long a statement on an opened base waits for another session's lock before it fails.
+    static constexpr int kBusyTimeoutMs = 5000;
+
+    PSqlList();
+    // Closes nothing: the end of the session does that through closeAll.
+    ~PSqlList() override;
+    PSqlList(const PSqlList &) = delete;
+    PSqlList &operator=(const PSqlList &) = delete;
+
+    // The file must exist. A number is taken before the open and stays used if the open fails;
+    // on success the new base becomes the current one and `handle` gets its number.
+    bool openSqlBase(const QString &fileName, qint32 &handle);
+    // The most recently opened of the remaining bases becomes current when the current one goes.
+    bool closeSqlBase(qint32 handle);
+    void closeAll();
+    int indexOf(qint32 handle) const;
+    int count() const { return int(entries.size()); }
+    PSqlBase *current() const { return currentBase; }
+
+    bool convertSqlTableTextToBin(const QString &tableName, const QString &fileName);
+    bool convertTableV3TextToBin(const QString &fileName, const QString &tableName);
+    bool convertTableTextToBin(const QString &fileName, const QString &tableName);
+    bool convertTableBinToText(const QString &tableName, const QString &fileName);
+
+    // One raw line (its line end may still be there) into at most fieldCount trimmed fields.
+    // False when the table code page is unknown.
+    bool splitLine(const QByteArray &line, PRow &row, int fieldCount) const;
+    // The row's fields joined by the delimiter byte, ended by "\n". False as above.
+    bool joinLine(QByteArray &line, const PRow &row) const;
+
+    // Where progress and messages go; null when nobody listens. Never owned.
+    PProgressSink *session = nullptr;
+    // The session's V3 sort flag, handed over by the command layer before a V3 conversion.
+    bool sortV3Table = false;
+    // Given to each base opened from now on; tests shorten it.
+    int busyTimeoutMs = kBusyTimeoutMs;
+
+private:
+    // The common reading loop of the text-to-table workers: each line split into at most
+    // fieldCount fields and handed to `store` (a row whose record encodes to nothing may be
+    // skipped by it). Emits the percentages, not the message nor the closing 100.
+    template <typename Store>
+    bool readRows(QFile &file, int fieldCount, Store store);
+
+    bool textToSqlTable(PSqlTable &table, QFile &file);
+    bool textToTableV3(PTableV3 &table, QFile &file);
+    bool textToTableV3Sorted(PTableV3 &table, QFile &file);
+    bool textToTableV4(PTableV4 &table, QFile &file);
+    bool tableV4ToText(PTableV4 &table, QFile &file);
+
+    // True when the file is one of the open bases' files.
+    bool isBaseFile(const QString &fileName) const;
+    // A phase of a worker: its message and 0, then each new whole percentage, then 100.
+    void beginPhase(const QString &message);
+    void showProgress(qint64 done, qint64 total);
+    void showIndicator(int value);
+
+    std::vector<PSqlEntry> entries;
+    qint32 lastHandle = 0;
+    PSqlBase *currentBase = nullptr;
+    int lastPercent = 0;
+};

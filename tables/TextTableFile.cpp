@@ -1,0 +1,48 @@
+#include "TextTableFile.h"
+
+#include <QFileInfo>
+#include <QIODevice>
+
+namespace {
+
+constexpr int kChunkSize = 16 * 1024;
+
+} // namespace
+
+TextLineResult readTextLine(QIODevice &device, QByteArray &line, qint64 maxBytes)
+{
+    line.clear();
+    char chunk[kChunkSize];
+    for (;;) {
+        const qint64 n = device.readLine(chunk, kChunkSize);
+        if (n <= 0)
+            break;
+        if (line.size() + n > maxBytes) {
+            line.clear();
+            return TextLineResult::TooLong;
+        }
+        line.append(chunk, int(n));
+        if (chunk[n - 1] == '\n')
+            break;
+    }
+    if (line.isEmpty())
+        return TextLineResult::End;
+    if (line.endsWith("\r\n")) {
+        line.chop(2);
+        line.append('\n');
+    }
+    return TextLineResult::Line;
+}
+
+bool writeTextLine(QIODevice &device, const QByteArray &line)
+{
+    QByteArray bytes = line;
+    bytes.replace("\n", "\r\n");
+    return device.write(bytes) == bytes.size();
+}
+
+bool isSameFile(const QString &a, const QString &b)
+{
+    const QString first = QFileInfo(a).canonicalFilePath();
+    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
+}

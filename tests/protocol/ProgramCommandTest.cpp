@@ -1,0 +1,98 @@
+// ExecuteCommand: programs run without a shell, with their one argument as sent, on null
+// standard streams, waited for or left to run on their own.
+
+#include "ProtocolFixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+class ProgramCommand : public ProtocolTest
+{
+protected:
+    // An executable script in the test folder; its name as the terminal writes it.
+    QString script(const char *name, const QByteArray &body)
+    {
+        const QString path = local(QString::fromLatin1(name));
+        EXPECT_TRUE(writeAll(path, "#!/bin/sh\n" + body));
+        EXPECT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        return terminal(QString::fromLatin1(name));
+    }
+    QByteArray execute(const QString &program, const QByteArray &parameters, quint32 wait)
+    {
+        return call(Request("ExecuteCommand").str(program.toLatin1()).str(parameters).word(wait));
+    }
+};
+
+const QByteArray kShowArguments = "printf '%s|%s' \"$#\" \"$1\" > args.txt\nexit 7\n";
+
+} // namespace
+
+TEST_F(ProgramCommand, WaitGivesTheExitCodeAndOneVerbatimArgument)
+{
+    const QString program = script("show.sh", kShowArguments);
+    const QByteArray parameters = "a  b 'c' \"d\" $HOME;touch hacked `id` *";
+    EXPECT_EQ(execute(program, parameters, 1), hex("00000001 00000007"));
+    EXPECT_EQ(lastEntry(), "ExecuteCommand (" + program + ", " + QString::fromLatin1(parameters) + ", 1)\nresult = 1");
+    EXPECT_EQ(readAll(local("args.txt")), "1|" + parameters);
+    EXPECT_FALSE(QFile::exists(local("hacked")));
+}
+
+TEST_F(ProgramCommand, EmptyParametersAreOneEmptyArgument)
+{
+    const QString program = script("show.sh", kShowArguments);
+    EXPECT_EQ(execute(program, "", 2), hex("00000001 00000007"));
+    EXPECT_EQ(lastEntry(), "ExecuteCommand (" + program + ", , 1)\nresult = 1"); // flag 2 logs as 1
+    EXPECT_EQ(readAll(local("args.txt")), QByteArray("1|"));
+}
+
+TEST_F(ProgramCommand, WithoutWaitTheAnswerComesAtOnceAndTheProgramCompletesLater)
+{
+    const QString program = script("later.sh", "sleep 1\necho done > later.txt\nexit 5\n");
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(execute(program, "x", 0), hex("00000001 00000000"));
+    EXPECT_LT(timer.elapsed(), 900);
+    EXPECT_EQ(lastEntry(), "ExecuteCommand (" + program + ", x, 0)\nresult = 1");
+    EXPECT_FALSE(QFile::exists(local("later.txt")));
+    // Nothing keeps the program after the answer, and nothing ends it either.
+    EXPECT_TRUE(QTest::qWaitFor([this] { return readAll(local("later.txt")) == "done\n"; }, 10000));
+}
+
+TEST_F(ProgramCommand, StandardStreamsAreTheNullDevice)
+{
+    // Reads its input to the end and writes more than any pipe holds: neither may hang.
+    const QString program = script("streams.sh", "cat > input.txt\nhead -c 2000000 /dev/zero\n"
+                                                 "head -c 2000000 /dev/zero >&2\nexit 3\n");
+    EXPECT_EQ(execute(program, "", 1), hex("00000001 00000003"));
+    EXPECT_TRUE(QFile::exists(local("input.txt")));
+    EXPECT_EQ(readAll(local("input.txt")), QByteArray());
+}
+
+TEST_F(ProgramCommand, ACrashedProgramNeverReadsAsZero)
+{
+    const QString program = script("crash.sh", "kill -SEGV $$\n");
+    const QByteArray reply = execute(program, "", 1);
+    EXPECT_EQ(reply, hex("00000001") + QByteArray::fromHex("FFFFFFF5")); // -11, the signal
+    EXPECT_EQ(lastEntry(), "ExecuteCommand (" + program + ", , 1)\nresult = 1");
+}
+
+TEST_F(ProgramCommand, BareNamesAreLookedUpInTheSearchPath)
+{
+    EXPECT_EQ(execute("true", "", 1), hex("00000001 00000000"));
+    EXPECT_EQ(execute("false", "", 1), hex("00000001 00000001"));
+}
+
+TEST_F(ProgramCommand, AProgramThatDoesNotStartAnswersZeroes)
+{
+    EXPECT_EQ(execute(terminal("none.exe"), "a", 1), hex("00000000 00000000"));
+    EXPECT_EQ(lastEntry(), "ExecuteCommand (" + terminal("none.exe") + ", a, 1)\nresult = 0");
+    EXPECT_EQ(execute(terminal("none.exe"), "a", 0), hex("00000000 00000000"));
+    EXPECT_EQ(execute("no-such-program-here", "", 0), hex("00000000 00000000"));
+    EXPECT_EQ(execute("", "", 1), hex("00000000 00000000"));
+    // A file that is not executable does not start either.
+    ASSERT_TRUE(writeAll(local("plain.txt"), "text"));
+    EXPECT_EQ(execute(terminal("plain.txt"), "", 1), hex("00000000 00000000"));
+}
