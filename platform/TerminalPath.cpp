@@ -179,6 +179,17 @@ QStringList listTerminalFolder(const QString &folder, const QString &filter, Ent
     return names;
 }
 
+QString tableFilePath(const QString &table, const char *extension)
+{
+    const QString exact = table + QLatin1String(extension);
+    const int slash = exact.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QStringLiteral(".") : (slash == 0 ? QStringLiteral("/") : exact.left(slash));
+    QString resolved;
+    if (!resolveComponent(folder, exact.mid(slash + 1), resolved))
+        return exact;
+    return slash < 0 ? resolved : exact.left(slash + 1) + resolved;
+}
+
 bool isReadOnlyFile(const QString &path)
 {
     struct stat info;

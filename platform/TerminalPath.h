@@ -35,4 +35,10 @@ QStringList listTerminalFolder(const QString &folder, const QString &filter, Ent
 // read-only attribute, which holds even for a server that runs as root.
 bool isReadOnlyFile(const QString &path);
 
+// The file of a table: the table's local path (already mapped) with an extension such as ".bin".
+// Terminals name a table without its extension, so the name's last part is matched ignoring case
+// only here: "goods" finds GOODS.BIN and GOODS.HDR. The exact spelling when it exists or when no
+// single entry matches.
+QString tableFilePath(const QString &table, const char *extension);
+
 } // namespace platform

@@ -9,6 +9,7 @@
 #include "PSqlTable.h"
 #include "PTableV3.h"
 #include "PTableV4.h"
+#include "TerminalPath.h"
 #include "TextTableFile.h"
 
 #include <QFile>
@@ -41,8 +42,8 @@ QChar delimiterChar(QTextCodec *codec, char byte)
 
 bool isFileOfTable(const QString &fileName, const QString &tableName, const char *second)
 {
-    return isSameFile(fileName, tableName + QLatin1String(".bin"))
-        || isSameFile(fileName, tableName + QLatin1String(second));
+    return isSameFile(fileName, platform::tableFilePath(tableName, ".bin"))
+        || isSameFile(fileName, platform::tableFilePath(tableName, second));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "PRow.h"
 #include "PSettings.h"
 #include "TableFileIO.h"
+#include "TerminalPath.h"
 
 #include <QIODevice>
 #include <QTextCodec>
@@ -24,7 +25,7 @@ bool isNumberKind(quint8 kind)
 
 bool tableV3Exists(const QString &name)
 {
-    return QFile::exists(name + QLatin1String(".bin")) && QFile::exists(name + QLatin1String(".hdr"));
+    return QFile::exists(platform::tableFilePath(name, ".bin")) && QFile::exists(platform::tableFilePath(name, ".hdr"));
 }
 
 void PTableV3::clear()
@@ -51,7 +52,7 @@ bool PTableV3::open(const QString &name)
     close();
     if (!tableV3Exists(name))
         return false;
-    if (!openTableFile(hdrFile, name + QLatin1String(".hdr")))
+    if (!openTableFile(hdrFile, platform::tableFilePath(name, ".hdr")))
         return false;
     if (!readHeader(hdrFile)) {
         hdrFile.close();
@@ -62,7 +63,7 @@ bool PTableV3::open(const QString &name)
         hdrFile.close();
         return false;
     }
-    if (!openTableFile(binFile, name + QLatin1String(".bin"))) {
+    if (!openTableFile(binFile, platform::tableFilePath(name, ".bin"))) {
         hdrFile.close();
         return false;
     }

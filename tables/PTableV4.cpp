@@ -5,6 +5,7 @@
 #include "PRow.h"
 #include "PSettings.h"
 #include "TableFileIO.h"
+#include "TerminalPath.h"
 
 #include <QTextCodec>
 
@@ -34,7 +35,7 @@ void appendWord(QByteArray &target, quint32 value)
 
 bool tableV4Exists(const QString &name)
 {
-    return QFile::exists(name + QLatin1String(".bin")) && QFile::exists(name + QLatin1String(".ind"));
+    return QFile::exists(platform::tableFilePath(name, ".bin")) && QFile::exists(platform::tableFilePath(name, ".ind"));
 }
 
 void PTableV4::clear()
@@ -52,7 +53,7 @@ bool PTableV4::open(const QString &name)
     clear();
     if (!tableV4Exists(name))
         return false;
-    if (!openTableFile(binFile, name + QLatin1String(".bin")))
+    if (!openTableFile(binFile, platform::tableFilePath(name, ".bin")))
         return false;
 
     QByteArray header;
@@ -81,7 +82,7 @@ bool PTableV4::open(const QString &name)
         std::memcpy(&descriptors[i], bytes.constData(), kDescriptorSize);
     }
 
-    if (!openTableFile(indFile, name + QLatin1String(".ind"))) {
+    if (!openTableFile(indFile, platform::tableFilePath(name, ".ind"))) {
         binFile.close();
         clear();
         return false;

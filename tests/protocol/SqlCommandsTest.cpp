@@ -127,6 +127,27 @@ TEST_F(SqlCommands, TextIntoV3SortedAfterSetSortV3Table)
               "ConvertTableTextToBinV3 (" + terminal("none.txt") + ", " + terminal("t") + ")\nresult = 0");
 }
 
+TEST_F(SqlCommands, TableNamesMatchTheirFilesIgnoringCase)
+{
+    // Terminals name tables without extension and in any case, as the Windows file system allowed.
+    QByteArray header("PLDB");
+    header += wordBytes(100) + wordBytes(45) + wordBytes(1) + wordBytes(0) + QByteArray(21, '\0')
+        + QByteArray("\x01\x00\x01\x01", 4);
+    ASSERT_TRUE(writeAll(local("GOODS.BIN"), header));
+    ASSERT_TRUE(writeAll(local("GOODS.IND"), QByteArray()));
+    ASSERT_TRUE(writeAll(local("in.txt"), "one\n"));
+
+    EXPECT_EQ(call(Request("ConvertTableTextToBin").str(terminal("in.txt")).str(terminal("goods"))), hex("00000001"));
+    EXPECT_EQ(readAll(local("GOODS.BIN")), header + QByteArray("one\0", 4));
+    EXPECT_EQ(readAll(local("GOODS.IND")).size(), 8);
+    EXPECT_FALSE(QFile::exists(local("goods.bin"))) << "no second table beside the first";
+
+    // The table's own files are still recognised, whatever case the terminal writes.
+    EXPECT_EQ(call(Request("ConvertTableBinToText").str(terminal("Goods")).str(terminal("goods.ind"))),
+              hex("00000000"));
+    EXPECT_EQ(readAll(local("GOODS.IND")).size(), 8);
+}
+
 TEST_F(SqlCommands, TextIntoV4AndBack)
 {
     // One text field, filled and written out.
