@@ -33,6 +33,10 @@ bool PNetPort::open()
         platform::closeSocket(descriptor);
         return false;
     }
+    // A reply goes out as two writes, its length and then its payload; with Nagle's rule the
+    // payload would wait for the terminal's delayed acknowledgement of the length.
+    if (type == ConnectionType::Network)
+        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (type == ConnectionType::Bluetooth && !allocateHexBuffer()) {
         socket.abort();
         return false;

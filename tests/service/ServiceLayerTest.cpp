@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <csignal>
 
 namespace {
@@ -18,6 +20,12 @@ struct ModeRow
     QStringList arguments;
     PServiceBase::Mode mode;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const ModeRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class ServiceMode : public ::testing::TestWithParam<ModeRow>
 {

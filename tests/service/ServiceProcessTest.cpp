@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <csignal>
 
 namespace {
@@ -152,6 +154,12 @@ struct OptionRow
     int exitCode;
     const char *says;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const OptionRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class Option : public ServiceProcess, public ::testing::WithParamInterface<OptionRow>
 {

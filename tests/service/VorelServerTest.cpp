@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 TEST(ServiceController, StartsTheEnabledNetworkLinkOnTheSetPort)
@@ -46,6 +48,12 @@ struct SkipRow
     quint8 enable;
     qint32 port;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const SkipRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class ServiceControllerSkips : public ::testing::TestWithParam<SkipRow>
 {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <climits>
 #include <fcntl.h>
 #include <memory>
@@ -56,6 +58,12 @@ struct LengthRow
     quint32 length;
     bool accepted;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const LengthRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class RequestLength : public PortTest, public ::testing::WithParamInterface<LengthRow>
 {
@@ -234,6 +242,12 @@ struct WaitRow
     qint32 seconds;
     int milliseconds;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const WaitRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class WaitMilliseconds : public ::testing::TestWithParam<WaitRow>
 {

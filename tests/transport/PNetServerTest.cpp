@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 #include <climits>
 #include <memory>
@@ -173,6 +175,12 @@ struct BadPacket
     const char *name;
     QByteArray wire;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const BadPacket &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class BadRequest : public NetServerTest, public ::testing::WithParamInterface<BadPacket>
 {
@@ -362,6 +370,12 @@ struct PortRow
     const char *name;
     qint32 port;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const PortRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class ListenerPort : public ::testing::TestWithParam<PortRow>
 {
