@@ -4,8 +4,6 @@
 
 #include <QTcpServer>
 
-class PSession;
-
 // A listener of one link kind. Qt's event loop accepts on every link alike (the Bluetooth and
 // IrDA listeners hand their own native listening socket to QTcpServer), and each accepted
 // descriptor becomes a session thread here, with the link's type and a display name.

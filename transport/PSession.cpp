@@ -48,6 +48,11 @@ void PSession::removeWidget()
 
 void PSession::run()
 {
+    // Its creator checks this before the start; a session without buffers never serves.
+    if (!isReady()) {
+        platform::closeSocket(descriptor);
+        return;
+    }
     emit setType(name);
     emit setIndicator(0);
 

@@ -318,6 +318,24 @@ TEST_F(NetServerTest, TeardownEndsSessionsThatWouldWaitForever)
     EXPECT_TRUE(two.closedWithoutReply());
 }
 
+TEST_F(NetServerTest, ListenerDestroyedWithLiveSessionsEndsThemFirst)
+{
+    ScopedSettings noLimit([](PSettings &s) { s.networkTimeout = -1; });
+    Client client;
+    ASSERT_TRUE(runBeside([&]() {
+        if (client.connectTo(port))
+            client.call(Request("CONNECT"));
+    }));
+    ASSERT_EQ(tracker.created.load(), 1);
+    front.netServer = nullptr;
+    server.reset();
+    EXPECT_EQ(tracker.destroyed.load(), 1);
+    EXPECT_EQ(tracker.destroyedEarly.load(), 0);
+    EXPECT_TRUE(client.closedWithoutReply());
+    // For the checks at the end of the case.
+    server.reset(new TrackedNetServer(tracker));
+}
+
 TEST_F(NetServerTest, ManyTerminalsAtOnceAreAllServedAndLeaveNothingBehind)
 {
     debugLog.stop();
