@@ -1,0 +1,24 @@
+#pragma once
+
+#include "PFrontEnd.h"
+
+#include <QObject>
+
+// The service's controller: owns the links, starts the enabled ones and stops the running ones.
+// It shows nothing, so every terminal gets a session without a row.
+class VorelServer : public QObject, public PFrontEnd
+{
+    Q_OBJECT
+public:
+    explicit VorelServer(QObject *parent = nullptr);
+    ~VorelServer() override;
+
+    bool hasRows() const override { return false; }
+    QObject *addWidget() override { return nullptr; }
+    void removeWidget(QObject *) override {}
+
+public slots:
+    // Each enabled link is tried on its own; one that does not start is skipped silently.
+    void startButton();
+    void stopButton();
+};

@@ -1,0 +1,26 @@
+#include "ExecutablePath.h"
+#include "PDebugLog.h"
+#include "PSettings.h"
+#include "Version.h"
+#include "VorelServer.h"
+#include "VorelService.h"
+
+int main(int argc, char **argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("VorelService"));
+    QCoreApplication::setApplicationVersion(versionText);
+    VorelService service(argc, argv);
+    // Printing the version or the options must leave the files of a running service alone:
+    // starting the log would truncate it.
+    if (service.mode() != PServiceBase::Mode::Run)
+        return service.exec();
+
+    loadSettings(platform::executableDir() + QLatin1String(kSettingsFileName));
+    if (settings.snapshot().createDebug == 1)
+        debugLog.start();
+    VorelServer server;
+    const int result = service.exec();
+    // The application object still exists: the sessions still running end here.
+    server.teardown();
+    return result;
+}

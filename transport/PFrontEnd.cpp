@@ -1,0 +1,30 @@
+#include "PFrontEnd.h"
+
+#include "PNetServer.h"
+#include "PSession.h"
+
+PFrontEnd *vorelServer = nullptr;
+
+PFrontEnd::PFrontEnd() = default;
+
+PFrontEnd::~PFrontEnd()
+{
+    if (vorelServer == this)
+        vorelServer = nullptr;
+}
+
+void PFrontEnd::stopLinks()
+{
+    if (netServer && netServer->running)
+        netServer->stop();
+    running = false;
+}
+
+void PFrontEnd::teardown()
+{
+    stopLinks();
+    QList<PSession *> sessions;
+    if (netServer)
+        sessions += netServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
+    PSession::endAll(sessions, true);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+class PNetServer;
+class PSerialServer;
+class QObject;
+
+// What the engine needs of the program around it: the desktop window or the service's
+// controller, reached through `vorelServer`. A session row is an opaque QObject with the slots
+// setIndicator(int), setMessage(QString) and setType(QString); a front-end without rows makes
+// a session for every terminal. Everything here runs on the main thread.
+class PFrontEnd
+{
+public:
+    PFrontEnd();
+    virtual ~PFrontEnd();
+    PFrontEnd(const PFrontEnd &) = delete;
+    PFrontEnd &operator=(const PFrontEnd &) = delete;
+
+    // False: this front-end shows no rows and addWidget is not asked.
+    virtual bool hasRows() const = 0;
+    // A new row for a terminal that connected; null when none could be made, and then the
+    // terminal gets no session.
+    virtual QObject *addWidget() = 0;
+    virtual void removeWidget(QObject *row) = 0;
+
+    // Stops every link whose own flag says it runs, in the fixed order; running sessions go on.
+    void stopLinks();
+    // Program end, while the application object exists: stops the links, ends every live
+    // session, waits for it with events processed and deletes it.
+    void teardown();
+
+    PNetServer *netServer = nullptr;
+    // The USB cradle poller; none until the cradle link exists.
+    PSerialServer *serialServer = nullptr;
+    bool running = false;
+};
+
+extern PFrontEnd *vorelServer;

@@ -1,0 +1,154 @@
+#include "PSession.h"
+
+#include "NativeSocket.h"
+#include "PDebugLog.h"
+#include "PFrontEnd.h"
+#include "PNetPort.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QMutexLocker>
+#include <QPointer>
+
+#include <climits>
+
+namespace {
+
+// An IPv4 terminal reaches a listener on every address as an IPv4-mapped IPv6 peer; it is
+// named by its IPv4 address.
+QString peerText(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+} // namespace
+
+PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
+    : QThread(parent), descriptor(descriptor),
+      buffer(static_cast<char *>(std::calloc(kBufferSize, 1))), widget(widget)
+{
+    protocol.setSession(this);
+    if (widget) {
+        connect(this, SIGNAL(setIndicator(int)), widget, SLOT(setIndicator(int)));
+        connect(this, SIGNAL(setMessage(QString)), widget, SLOT(setMessage(QString)));
+        connect(this, SIGNAL(setType(QString)), widget, SLOT(setType(QString)));
+    }
+}
+
+PSession::~PSession() = default;
+
+void PSession::removeWidget()
+{
+    if (widget && vorelServer)
+        vorelServer->removeWidget(widget);
+    widget = nullptr;
+}
+
+void PSession::run()
+{
+    // Its creator checks this before the start; a session without buffers never serves.
+    if (!isReady()) {
+        platform::closeSocket(descriptor);
+        return;
+    }
+    emit setType(name);
+    emit setIndicator(0);
+
+    std::unique_ptr<PNetPort> net(new PNetPort(descriptor));
+    net->type = type;
+    if (!net->open())
+        return;
+    if (type == ConnectionType::Network)
+        name += QLatin1String(" (") + peerText(net->tcpSocket().peerAddress()) + QLatin1Char(')');
+    // A link that could not be ended from outside would keep the program from ending.
+    if (!armEnd(*net))
+        return;
+    netPort = net.get();
+    port = netPort;
+    emit setMessage(tr("Connection is established"));
+    debugWrite(tr("Session opened.") + QLatin1Char(' ') + tr("Mode:") + QLatin1Char(' ') + name);
+
+    packetLoop();
+
+    port->close();
+    releaseEnd();
+    protocol.cleanup();
+    debugWrite(tr("Session closed.") + QLatin1Char(' ') + tr("Mode:") + QLatin1Char(' ') + name);
+    emit setMessage(tr("Stopping port"));
+    emit setIndicator(0);
+    port = nullptr;
+    netPort = nullptr;
+}
+
+void PSession::packetLoop()
+{
+    bool wasHex = port->hexMode;
+    for (;;) {
+        quint32 length = 0;
+        if (!port->readPacket(buffer.get(), length))
+            return;
+        // A packet without a command (length 0 included) ends the session unanswered.
+        if (!protocol.processCommand(buffer.get(), length))
+            return;
+        if (!port->writePacket(protocol.reply(), protocol.replySize()))
+            return;
+        if (type == ConnectionType::Bluetooth && port->hexMode && !wasHex)
+            emit setType(name + QLatin1Char(' ') + tr("[DT-930 mode]"));
+        wasHex = port->hexMode;
+    }
+}
+
+bool PSession::armEnd(PNetPort &net)
+{
+    QMutexLocker locker(&endLock);
+    endHandle = platform::duplicateSocket(net.tcpSocket().socketDescriptor());
+    if (endHandle < 0)
+        return false;
+    if (endRequested)
+        platform::shutdownSocket(endHandle);
+    return true;
+}
+
+void PSession::releaseEnd()
+{
+    QMutexLocker locker(&endLock);
+    platform::closeSocket(endHandle);
+    endHandle = -1;
+}
+
+void PSession::endSession()
+{
+    QMutexLocker locker(&endLock);
+    endRequested = true;
+    if (endHandle >= 0)
+        platform::shutdownSocket(endHandle);
+}
+
+void PSession::endAll(const QList<PSession *> &sessions, bool processEvents)
+{
+    QList<QPointer<PSession>> live;
+    for (PSession *session : sessions) {
+        if (!session)
+            continue;
+        session->endSession();
+        live.append(session);
+    }
+    for (const QPointer<PSession> &session : qAsConst(live)) {
+        if (!processEvents) {
+            if (session)
+                session->wait();
+            continue;
+        }
+        while (session && !session->wait(10))
+            QCoreApplication::processEvents();
+    }
+    for (const QPointer<PSession> &session : qAsConst(live)) {
+        // The queued end of the session (its row removal) runs before it goes; its deferred
+        // deletion goes with it.
+        if (session && processEvents)
+            QCoreApplication::sendPostedEvents(session, QEvent::MetaCall);
+        delete session.data();
+    }
+}
