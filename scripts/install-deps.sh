@@ -11,6 +11,7 @@ packages=(
   libsqlite3-dev sqlite3
   libicu-dev
   googletest libgmock-dev libgtest-dev libbenchmark-dev
+  xvfb xdotool
 )
 
 missing=()
