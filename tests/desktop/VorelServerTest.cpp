@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -312,6 +313,30 @@ TEST_F(MainWindow, ConfirmedExitStopsTheDebugLog)
     window.show();
     EXPECT_TRUE(window.close());
     EXPECT_FALSE(debugLog.isStarted());
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+TEST_F(MainWindow, AConfirmedCloseEndsTheEventLoopAndDeclinedOneDoesNot)
+{
+    ScopedSettings chosen([](PSettings &s) { s.networkEnable = 0; });
+    BoxRecorder boxes;
+    TestWindow window;
+    window.show();
+    QApplication::setQuitOnLastWindowClosed(false);
+    bool visibleAfterDecline = false;
+    // First a declined close: the loop must go on to the accepted one.
+    boxes.answers = {QMessageBox::No, QMessageBox::Yes};
+    QTimer::singleShot(0, &window, [&] { window.close(); });
+    QTimer::singleShot(10, &window, [&] {
+        visibleAfterDecline = window.isVisible();
+        window.close();
+    });
+    // A loop that is still running after this is a failure, not a hang of the suite.
+    QTimer::singleShot(5000, &window, [] { QApplication::exit(7); });
+    const int result = QApplication::exec();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(visibleAfterDecline);
+    EXPECT_EQ(boxes.boxes.size(), 2);
     QApplication::setQuitOnLastWindowClosed(false);
 }
 
