@@ -3,7 +3,6 @@
 
 #include <QDesktopServices>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -47,17 +46,6 @@ TEST(AboutBox, TheIconOpensTheMakersPageAndTheBoxStaysOpen)
     ASSERT_EQ(sink.urls.size(), 1);
     EXPECT_EQ(sink.urls.first(), QUrl(QString::fromLatin1(kMakerUrl)));
     EXPECT_TRUE(about.isVisible());
-}
-
-TEST(AboutBox, OkClosesItAccepted)
-{
-    AboutDialog about(nullptr);
-    about.show();
-    QSignalSpy accepted(&about, &QDialog::accepted);
-    about.ui.pushButtonOK->click();
-    EXPECT_EQ(accepted.count(), 1);
-    EXPECT_FALSE(about.isVisible());
-    EXPECT_EQ(about.result(), QDialog::Accepted);
 }
 
 } // namespace

@@ -4,19 +4,6 @@
 
 namespace {
 
-TEST(SessionRow, StartsEmptyWithAProgressRangeOfAHundred)
-{
-    VorelWidget row(nullptr);
-    EXPECT_EQ(row.typeText(), QString());
-    EXPECT_EQ(row.messageText(), QString());
-    row.setIndicator(100);
-    EXPECT_EQ(row.indicator(), 100);
-    row.setIndicator(101);
-    EXPECT_EQ(row.indicator(), 100);
-    row.setIndicator(37);
-    EXPECT_EQ(row.indicator(), 37);
-}
-
 TEST(SessionRow, TheTypeIsRedAndItsNameIsNeverMarkup)
 {
     VorelWidget row(nullptr);
