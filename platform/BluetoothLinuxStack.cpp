@@ -66,17 +66,18 @@ bool BluetoothLinuxStack::publish(quint8 channel)
     // Qt's registration waits for the daemon without a limit of its own: ask first, with one.
     if (!bluez::running(QDBusConnection::systemBus()))
         return false;
-    record = serialPortRecord(channel);
-    published = record.registerService(QBluetoothAddress());
-    return published;
+    std::unique_ptr<QBluetoothServiceInfo> made(new QBluetoothServiceInfo(serialPortRecord(channel)));
+    if (!made->registerService(QBluetoothAddress()))
+        return false;
+    record = std::move(made);
+    return true;
 }
 
 void BluetoothLinuxStack::withdraw()
 {
-    if (published)
-        record.unregisterService();
-    published = false;
-    record = QBluetoothServiceInfo();
+    if (record)
+        record->unregisterService();
+    record.reset();
 }
 
 bool BluetoothLinuxStack::peerAddress(qintptr socket, quint64 &address)

@@ -2,7 +2,9 @@
 
 #include "BluetoothStack.h"
 
-#include <QBluetoothServiceInfo>
+#include <memory>
+
+class QBluetoothServiceInfo;
 
 namespace platform {
 
@@ -22,8 +24,8 @@ public:
 private:
     bool publish(quint8 channel);
 
-    QBluetoothServiceInfo record;
-    bool published = false;
+    // The published record; none while nothing is published.
+    std::unique_ptr<QBluetoothServiceInfo> record;
 };
 
 } // namespace platform

@@ -12,10 +12,12 @@ BluetoothRadio::~BluetoothRadio() = default;
 
 BluetoothRadio &bluetoothRadio()
 {
+    if (current)
+        return *current;
     // Made once and never destroyed, like the stack: nothing of it may run after the
     // application object is gone.
     static BluetoothRadio *const system = new BluetoothBluezRadio;
-    return current ? *current : *system;
+    return *system;
 }
 
 BluetoothRadio *setBluetoothRadio(BluetoothRadio *radio)

@@ -12,10 +12,12 @@ BluetoothStack::~BluetoothStack() = default;
 
 BluetoothStack &bluetoothStack()
 {
+    if (current)
+        return *current;
     // Made once and never destroyed: a record still published at program end is the system's to
     // drop with the process, not a static destructor's after the application object is gone.
     static BluetoothStack *const system = new BluetoothLinuxStack;
-    return current ? *current : *system;
+    return *system;
 }
 
 BluetoothStack *setBluetoothStack(BluetoothStack *stack)

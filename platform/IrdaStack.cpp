@@ -12,8 +12,10 @@ IrdaStack::~IrdaStack() = default;
 
 IrdaStack &irdaStack()
 {
+    if (current)
+        return *current;
     static IrdaStack *const system = new IrdaLinuxStack;
-    return current ? *current : *system;
+    return *system;
 }
 
 IrdaStack *setIrdaStack(IrdaStack *stack)
