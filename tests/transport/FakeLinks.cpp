@@ -173,7 +173,7 @@ bool FakeRadio::info(QString &name, quint64 &number)
 
 bool FakeRadio::setDiscoverable(bool on)
 {
-    if (!present || refusesChange)
+    if (!present)
         return false;
     discoverable = on;
     return true;

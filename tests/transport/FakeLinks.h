@@ -81,7 +81,6 @@ public:
     bool setDiscoverable(bool on) override;
 
     bool present = true;
-    bool refusesChange = false;
     bool discoverable = false;
     QString radioName = QStringLiteral("OFFICE-PC");
     quint64 address = 0x001A7DDA7113ull;
