@@ -10,6 +10,7 @@ packages=(
   qttools5-dev qttools5-dev-tools
   libsqlite3-dev sqlite3
   libicu-dev
+  dbus-daemon
   googletest libgmock-dev libgtest-dev libbenchmark-dev
   xvfb xdotool
 )

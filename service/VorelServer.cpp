@@ -1,5 +1,7 @@
 #include "VorelServer.h"
 
+#include "PBtServer.h"
+#include "PIrdaServer.h"
 #include "PNetServer.h"
 #include "PSettings.h"
 
@@ -8,6 +10,10 @@ VorelServer::VorelServer(QObject *parent)
 {
     vorelServer = this;
     netServer = new PNetServer(this);
+    btServer = new PBtServer(this);
+    irdaServer = new PIrdaServer(this);
+    ircommServer = new PIrdaServer(this);
+    ircommServer->ircomm = true;
 }
 
 VorelServer::~VorelServer() = default;
@@ -20,6 +26,12 @@ void VorelServer::startButton()
         netServer->port = current.networkPort;
         started = netServer->start() || started;
     }
+    if (current.bluetoothEnable == 1)
+        started = btServer->start() || started;
+    if (current.irdaNormalEnable == 1)
+        started = irdaServer->start() || started;
+    if (current.irdaIrcommEnable == 1)
+        started = ircommServer->start() || started;
     if (started)
         running = true;
 }

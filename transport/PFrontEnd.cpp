@@ -1,9 +1,21 @@
 #include "PFrontEnd.h"
 
+#include "PBtServer.h"
+#include "PIrdaServer.h"
 #include "PNetServer.h"
 #include "PSession.h"
 
 PFrontEnd *vorelServer = nullptr;
+
+namespace {
+
+// The Bluetooth and IrDA listeners, in the order the links start and stop.
+QList<PCommonServer *> wirelessLinks(const PFrontEnd &front)
+{
+    return {front.btServer, front.irdaServer, front.ircommServer};
+}
+
+} // namespace
 
 PFrontEnd::PFrontEnd() = default;
 
@@ -17,6 +29,10 @@ void PFrontEnd::stopLinks()
 {
     if (netServer && netServer->running)
         netServer->stop();
+    for (PCommonServer *link : wirelessLinks(*this)) {
+        if (link && link->running)
+            link->stop();
+    }
     running = false;
 }
 
@@ -26,5 +42,9 @@ void PFrontEnd::teardown()
     QList<PSession *> sessions;
     if (netServer)
         sessions += netServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
+    for (PCommonServer *link : wirelessLinks(*this)) {
+        if (link)
+            sessions += link->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
+    }
     PSession::endAll(sessions, true);
 }

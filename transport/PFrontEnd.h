@@ -1,5 +1,7 @@
 #pragma once
 
+class PBtServer;
+class PIrdaServer;
 class PNetServer;
 class PSerialServer;
 class QObject;
@@ -30,6 +32,10 @@ public:
     void teardown();
 
     PNetServer *netServer = nullptr;
+    PBtServer *btServer = nullptr;
+    PIrdaServer *irdaServer = nullptr;
+    // The IrDA listener with `ircomm` set.
+    PIrdaServer *ircommServer = nullptr;
     // The USB cradle poller; none until the cradle link exists.
     PSerialServer *serialServer = nullptr;
     bool running = false;

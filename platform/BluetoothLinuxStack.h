@@ -1,0 +1,31 @@
+#pragma once
+
+#include "BluetoothStack.h"
+
+#include <memory>
+
+class QBluetoothServiceInfo;
+
+namespace platform {
+
+// RFCOMM sockets of the Linux kernel, with the service record published through the Bluetooth
+// daemon. Where the kernel has no Bluetooth (as in most containers) the socket cannot be made and
+// listen fails at once.
+class BluetoothLinuxStack : public BluetoothStack
+{
+public:
+    BluetoothLinuxStack();
+    ~BluetoothLinuxStack() override;
+
+    bool listen(qintptr &socket) override;
+    void withdraw() override;
+    bool peerAddress(qintptr socket, quint64 &address) override;
+
+private:
+    bool publish(quint8 channel);
+
+    // The published record; none while nothing is published.
+    std::unique_ptr<QBluetoothServiceInfo> record;
+};
+
+} // namespace platform

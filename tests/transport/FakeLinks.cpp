@@ -1,0 +1,198 @@
+#include "FakeLinks.h"
+
+#include "IrdaDeviceList.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFirstNumber = 256;
+
+socklen_t abstractAddress(const QByteArray &name, sockaddr_un &address)
+{
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    // Abstract: a leading NUL, no file to clean up.
+    const int size = qMin(name.size(), int(sizeof address.sun_path) - 1);
+    std::memcpy(address.sun_path + 1, name.constData(), size_t(size));
+    return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(size));
+}
+
+} // namespace
+
+int listenLocal(QByteArray &name)
+{
+    static std::atomic<int> counter{0};
+    name = "vorel-link-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_un address;
+    const socklen_t size = abstractAddress(name, address);
+    int high = -1;
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), size) == 0 && ::listen(fd, 10) == 0)
+        high = ::fcntl(fd, F_DUPFD_CLOEXEC, kFirstNumber);
+    ::close(fd);
+    return high;
+}
+
+int connectLocal(const QByteArray &name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    timeval tv{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    sockaddr_un address;
+    const socklen_t size = abstractAddress(name, address);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), size) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool isOpen(int fd)
+{
+    return fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
+}
+
+FakeBluetoothStack::FakeBluetoothStack()
+    : previous(platform::setBluetoothStack(this))
+{
+}
+
+FakeBluetoothStack::~FakeBluetoothStack()
+{
+    platform::setBluetoothStack(previous);
+    if (sentinel >= 0)
+        ::close(sentinel);
+}
+
+bool FakeBluetoothStack::listen(qintptr &socket)
+{
+    socket = -1;
+    if (noRadio)
+        return false;
+    if (deadDescriptor) {
+        // Beyond any descriptor limit: nothing can own this number.
+        handedOut = 1 << 30;
+    } else {
+        handedOut = listenLocal(name);
+        if (handedOut < 0)
+            return false;
+    }
+    socket = handedOut;
+    ++registrations;
+    published = true;
+    return true;
+}
+
+void FakeBluetoothStack::withdraw()
+{
+    ++withdrawals;
+    published = false;
+    if (sentinel >= 0)
+        ::close(sentinel);
+    sentinel = -1;
+    if (handedOut < 0 || handedOut >= (1 << 30))
+        return;
+    const int placeholder = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (placeholder < 0)
+        return;
+    const int number = ::fcntl(placeholder, F_DUPFD_CLOEXEC, handedOut);
+    ::close(placeholder);
+    if (number == handedOut)
+        sentinel = number;
+    else if (number >= 0)
+        ::close(number);
+}
+
+bool FakeBluetoothStack::peerAddress(qintptr, quint64 &address)
+{
+    if (!knowsPeer)
+        return false;
+    address = peer;
+    return true;
+}
+
+FakeIrdaStack::FakeIrdaStack()
+    : previous(platform::setIrdaStack(this))
+{
+}
+
+FakeIrdaStack::~FakeIrdaStack()
+{
+    platform::setIrdaStack(previous);
+}
+
+bool FakeIrdaStack::listen(qintptr &socket, bool ircomm)
+{
+    socket = -1;
+    listens.append(ircomm);
+    if (noDevice)
+        return false;
+    socket = listenLocal(name);
+    return socket >= 0;
+}
+
+bool FakeIrdaStack::deviceList(qintptr, QByteArray &bytes)
+{
+    if (listFails)
+        return false;
+    bytes = list;
+    return true;
+}
+
+FakeRadio::FakeRadio()
+    : previous(platform::setBluetoothRadio(this))
+{
+}
+
+FakeRadio::~FakeRadio()
+{
+    platform::setBluetoothRadio(previous);
+}
+
+bool FakeRadio::info(QString &name, quint64 &number)
+{
+    if (!present)
+        return false;
+    name = radioName;
+    number = address;
+    return true;
+}
+
+bool FakeRadio::setDiscoverable(bool on)
+{
+    if (!present)
+        return false;
+    discoverable = on;
+    return true;
+}
+
+QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices)
+{
+    using namespace platform::irda;
+    QByteArray bytes(kListHeader + devices.size() * kDeviceRecord, '\0');
+    std::memcpy(bytes.data(), &count, sizeof count);
+    for (int i = 0; i < devices.size(); ++i) {
+        const int at = kListHeader + i * kDeviceRecord;
+        const quint32 local = 0xA5A5A5A5;
+        bytes.replace(at, 4, reinterpret_cast<const char *>(&local), 4);
+        bytes.replace(at + 4, 4, reinterpret_cast<const char *>(&devices[i].address), 4);
+        const QByteArray name = devices[i].name.left(kNameSize);
+        bytes.replace(at + 8, name.size(), name);
+        // Character set and hints, not part of the name.
+        bytes.replace(at + 8 + kNameSize, 3, "ZYX");
+    }
+    return bytes;
+}

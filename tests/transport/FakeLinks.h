@@ -1,0 +1,98 @@
+#pragma once
+
+#include "BluetoothRadio.h"
+#include "BluetoothStack.h"
+#include "IrdaStack.h"
+
+#include <QByteArray>
+#include <QList>
+
+// Stand-ins for the system's Bluetooth and IrDA layers. Each puts itself in place while it lives.
+// The listening sockets are AF_UNIX stream sockets under a fresh abstract name, so that the real
+// listener, QTcpServer, session and data port run end to end; terminals connect with
+// connectLocal().
+
+// A listening socket as a fake stack makes it, at a descriptor number of 256 or more (so that a
+// closed number is not at once handed out again elsewhere); -1 when it cannot be made.
+int listenLocal(QByteArray &name);
+// A terminal's end of a connection to `name`, with bounded waits; -1 when refused.
+int connectLocal(const QByteArray &name);
+// True while `fd` is an open descriptor.
+bool isOpen(int fd);
+
+class FakeBluetoothStack : public platform::BluetoothStack
+{
+public:
+    FakeBluetoothStack();
+    ~FakeBluetoothStack() override;
+
+    bool listen(qintptr &socket) override;
+    void withdraw() override;
+    bool peerAddress(qintptr socket, quint64 &address) override;
+
+    // Knobs: no radio (listen fails); a descriptor that QTcpServer refuses; an unknown peer.
+    bool noRadio = false;
+    bool deadDescriptor = false;
+    bool knowsPeer = true;
+    quint64 peer = 0x0011223344AAull;
+
+    // What happened: records published and taken back, the name terminals reach.
+    int registrations = 0;
+    int withdrawals = 0;
+    bool published = false;
+    QByteArray name;
+    int handedOut = -1;
+    // Opened by withdraw() at the number last handed out when that number is free again (the
+    // listener closed it before taking the record back). A listener that closed the number once
+    // more afterwards would close this instead: the test checks it is still open.
+    int sentinel = -1;
+
+private:
+    platform::BluetoothStack *previous;
+};
+
+class FakeIrdaStack : public platform::IrdaStack
+{
+public:
+    FakeIrdaStack();
+    ~FakeIrdaStack() override;
+
+    bool listen(qintptr &socket, bool ircomm) override;
+    bool deviceList(qintptr socket, QByteArray &list) override;
+
+    bool noDevice = false;
+    bool listFails = false;
+    QByteArray list;
+    QByteArray name;
+    QList<bool> listens;
+
+private:
+    platform::IrdaStack *previous;
+};
+
+class FakeRadio : public platform::BluetoothRadio
+{
+public:
+    FakeRadio();
+    ~FakeRadio() override;
+
+    bool info(QString &name, quint64 &address) override;
+    bool isDiscoverable() override { return discoverable; }
+    bool setDiscoverable(bool on) override;
+
+    bool present = true;
+    bool discoverable = false;
+    QString radioName = QStringLiteral("OFFICE-PC");
+    quint64 address = 0x001A7DDA7113ull;
+
+private:
+    platform::BluetoothRadio *previous;
+};
+
+// A discovery list in the kernel's layout with one record per device given.
+struct IrdaDevice
+{
+    quint32 address;
+    QByteArray name;
+};
+QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices);
