@@ -1,6 +1,6 @@
 #include "SetupDialog.h"
 
-#include "DesktopRadio.h"
+#include "Bluetooth.h"
 #include "PLanguages.h"
 #include "PMessageBox.h"
 
@@ -151,11 +151,11 @@ void SetupDialog::changeDiscovery()
     if (!PMessageBox::question(this, tr("Confirmation"), tr("Enable discovery?")))
         return;
     bool failed = false;
-    if (!DesktopRadio::setDiscoverable(true)) {
+    if (!btSetDiscoverable(true)) {
         PMessageBox::critical(this, tr("Error"), tr("Unable to change discovery state"));
         failed = true;
     }
-    if (!DesktopRadio::isDiscoverable()) {
+    if (!btIsDiscoverable()) {
         PMessageBox::critical(this, tr("Error"), tr("Unable to change discovery state"));
         failed = true;
     }
@@ -163,7 +163,7 @@ void SetupDialog::changeDiscovery()
         PMessageBox::information(this, tr("Message"),
                                  tr("Bluetooth discovery is enabled. Start searching bluetooth devices on the "
                                     "terminal and save settings. Then click OK to disable the discovery."));
-    DesktopRadio::setDiscoverable(false);
+    btSetDiscoverable(false);
     updateBluetoothState();
 }
 
@@ -171,7 +171,7 @@ void SetupDialog::updateBluetoothState()
 {
     QString name;
     QString address;
-    if (!DesktopRadio::radioInfo(name, address)) {
+    if (!btRadioInfo(name, address)) {
         ui.labelBtName->setText(QLatin1String("<font color = red>") + tr("not found") + QLatin1String("</font>"));
         ui.groupBoxDiscovery->setVisible(false);
         return;
@@ -179,7 +179,7 @@ void SetupDialog::updateBluetoothState()
     ui.labelBtName->setText(QLatin1String("<font color = green><b>") + name + QLatin1String("</b> (")
                             + address + QLatin1String(")</font>"));
     ui.groupBoxDiscovery->setVisible(true);
-    if (DesktopRadio::isDiscoverable()) {
+    if (btIsDiscoverable()) {
         ui.labelDiscoveryStatus->setText(QLatin1String("<font color = blue><b>") + tr("Enabled") + QLatin1String("</font>"));
         ui.toolButtonDiscoveryEnable->setVisible(false);
     } else {

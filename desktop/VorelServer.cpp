@@ -3,7 +3,9 @@
 #include "AboutDialog.h"
 #include "Helpers.h"
 #include "PActions.h"
+#include "PBtServer.h"
 #include "PDebugLog.h"
+#include "PIrdaServer.h"
 #include "PLanguages.h"
 #include "PMessageBox.h"
 #include "PNetServer.h"
@@ -29,6 +31,10 @@ VorelServer::VorelServer(QWidget *parent)
     running = false;
 
     netServer = new PNetServer(this);
+    btServer = new PBtServer(this);
+    irdaServer = new PIrdaServer(this);
+    ircommServer = new PIrdaServer(this);
+    ircommServer->ircomm = true;
 
     trayMenu = new QMenu(this);
     actions = std::make_unique<PActions>(this);
@@ -69,8 +75,8 @@ QString VorelServer::versionTitle()
     return tr("VorelServer version %1").arg(versionText, 0, QLatin1Char(' ')) + QLatin1String(kBuildWidth);
 }
 
-// The one place that knows which links this build has. A link whose listener is not part of
-// the build yet cannot start, and its failure shows like any other.
+// The one place that knows which links this build has. The cradle poller is not part of the
+// build yet: that link cannot start, and its failure shows like any other.
 bool VorelServer::startLink(Link link, const PSettings &current)
 {
     switch (link) {
@@ -78,8 +84,11 @@ bool VorelServer::startLink(Link link, const PSettings &current)
         netServer->port = current.networkPort;
         return netServer->start();
     case Link::Bluetooth:
+        return btServer->start();
     case Link::IrdaNormal:
+        return irdaServer->start();
     case Link::IrdaIrcomm:
+        return ircommServer->start();
     case Link::Cradle:
         return false;
     }
@@ -92,8 +101,11 @@ bool VorelServer::linkRunning(Link link) const
     case Link::Network:
         return netServer && netServer->running;
     case Link::Bluetooth:
+        return btServer && btServer->running;
     case Link::IrdaNormal:
+        return irdaServer && irdaServer->running;
     case Link::IrdaIrcomm:
+        return ircommServer && ircommServer->running;
     case Link::Cradle:
         return false;
     }

@@ -31,30 +31,42 @@ QStringList BoxRecorder::texts() const
     return out;
 }
 
-FakeRadio::FakeRadio()
+DialogRadio::DialogRadio()
+    : previous(platform::setBluetoothRadio(this))
 {
-    DesktopRadio::Backend fake;
-    fake.info = [this](QString &radioName, QString &radioAddress) {
-        if (!present)
-            return false;
-        radioName = name;
-        radioAddress = address;
-        return true;
-    };
-    fake.isDiscoverable = [this] { return present && discoverable; };
-    fake.setDiscoverable = [this](bool on) {
-        switches.append(on);
-        if (!present || !switchWorks)
-            return false;
-        discoverable = on;
-        return true;
-    };
-    previous = DesktopRadio::setBackend(std::move(fake));
 }
 
-FakeRadio::~FakeRadio()
+DialogRadio::~DialogRadio()
 {
-    DesktopRadio::setBackend(std::move(previous));
+    platform::setBluetoothRadio(previous);
+}
+
+bool DialogRadio::info(QString &radioName, quint64 &radioAddress)
+{
+    if (!present)
+        return false;
+    radioName = name;
+    radioAddress = address;
+    return true;
+}
+
+bool DialogRadio::setDiscoverable(bool on)
+{
+    switches.append(on);
+    if (!present || !switchWorks)
+        return false;
+    discoverable = on;
+    return true;
+}
+
+NoIrda::NoIrda()
+    : previous(platform::setIrdaStack(this))
+{
+}
+
+NoIrda::~NoIrda()
+{
+    platform::setIrdaStack(previous);
 }
 
 void whenModal(const std::function<void(QWidget *)> &action)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "DesktopRadio.h"
+#include "BluetoothRadio.h"
+#include "IrdaStack.h"
 #include "PMessageBox.h"
 #include "VorelServer.h"
 
@@ -10,6 +11,13 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
+
+// Failed comparisons print the texts themselves.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 // Answers every message box in place of a person and keeps what was asked. Answers are taken
 // from the queue, then `fallback`; `during` runs while a box stands, as if the user clicked
@@ -33,24 +41,45 @@ private:
     PMessageBox::Handler previous;
 };
 
-// A radio for the setup dialog; counts the switches asked of it.
-class FakeRadio
+// The local Bluetooth radio for the setup dialog, in place while it lives; none by default, so
+// that no test asks the system's. Keeps the switches asked of it.
+class DialogRadio : public platform::BluetoothRadio
 {
 public:
-    FakeRadio();
-    ~FakeRadio();
-    FakeRadio(const FakeRadio &) = delete;
-    FakeRadio &operator=(const FakeRadio &) = delete;
+    DialogRadio();
+    ~DialogRadio() override;
 
-    bool present = true;
+    bool info(QString &radioName, quint64 &radioAddress) override;
+    bool isDiscoverable() override { return present && discoverable; }
+    bool setDiscoverable(bool on) override;
+
+    bool present = false;
     QString name = QStringLiteral("OFFICE-PC");
-    QString address = QStringLiteral("00:1A:7D:DA:71:13");
+    quint64 address = 0x001A7DDA7113ull;
     bool discoverable = false;
     bool switchWorks = true;
     QList<bool> switches;
 
 private:
-    DesktopRadio::Backend previous;
+    platform::BluetoothRadio *previous;
+};
+
+// An IrDA layer without hardware: every listen fails, as on current Linux kernels.
+class NoIrda : public platform::IrdaStack
+{
+public:
+    NoIrda();
+    ~NoIrda() override;
+
+    bool listen(qintptr &socket, bool) override
+    {
+        socket = -1;
+        return false;
+    }
+    bool deviceList(qintptr, QByteArray &) override { return false; }
+
+private:
+    platform::IrdaStack *previous;
 };
 
 // The main window with the tray made available or not, and its tray messages kept.

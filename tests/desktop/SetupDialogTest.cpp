@@ -29,6 +29,7 @@ protected:
     static void ok(SetupDialog &dialog) { dialog.ui.buttonBox->button(QDialogButtonBox::Ok)->click(); }
 
     TempDir dir{true};
+    DialogRadio radio;
     QString file() const { return dir.file(QStringLiteral("VorelServer_settings.xml")); }
 };
 
@@ -267,6 +268,8 @@ void PrintTo(const DelimiterRow &row, std::ostream *out)
 
 class Delimiter : public ::testing::TestWithParam<DelimiterRow>
 {
+protected:
+    DialogRadio radio;
 };
 
 TEST_P(Delimiter, ShowsPrintableCodesAsTheirCharacter)
@@ -330,8 +333,6 @@ TEST_F(Setup, ChoosingALanguageRetranslatesTheWholeDialogAtOnce)
 TEST_F(Setup, WithoutARadioTheBluetoothTabSaysNotFound)
 {
     ScopedSettings chosen;
-    FakeRadio radio;
-    radio.present = false;
     SetupDialog dialog(nullptr);
     run(dialog, [](SetupDialog &d) {
         EXPECT_EQ(d.ui.labelBtName->text(), QStringLiteral("<font color = red>not found</font>"));
@@ -343,7 +344,7 @@ TEST_F(Setup, WithoutARadioTheBluetoothTabSaysNotFound)
 TEST_F(Setup, TheRadioShowsItsNameAndWhetherItCanBeFound)
 {
     ScopedSettings chosen;
-    FakeRadio radio;
+    radio.present = true;
     SetupDialog dialog(nullptr);
     run(dialog, [&](SetupDialog &d) {
         EXPECT_EQ(d.ui.labelBtName->text(),
@@ -389,7 +390,7 @@ TEST_P(Discovery, StaysOnOnlyWhileTheMessageIsOpen)
 {
     const DiscoveryRow &row = GetParam();
     ScopedSettings chosen;
-    FakeRadio radio;
+    radio.present = true;
     radio.switchWorks = row.switchWorks;
     BoxRecorder boxes(QMessageBox::Ok);
     boxes.answers = {row.answer};

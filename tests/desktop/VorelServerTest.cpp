@@ -1,7 +1,10 @@
 #include "AboutDialog.h"
 #include "DesktopSupport.h"
+#include "FakeLinks.h"
 #include "PActions.h"
+#include "PBtServer.h"
 #include "PDebugLog.h"
+#include "PIrdaServer.h"
 #include "PLanguages.h"
 #include "PNetServer.h"
 #include "ProgramInfo.h"
@@ -95,6 +98,7 @@ class MainWindow : public ::testing::Test
 {
 protected:
     TempDir dir{true};
+    DialogRadio radio;
 };
 
 TEST_F(MainWindow, StartsTheNetworkLinkAndShowsItInTheStatusLineAndTray)
@@ -148,6 +152,9 @@ TEST_F(MainWindow, EachLinkThatFailsShowsItsOwnErrorAndTheOthersAreStillTried)
         s.irdaIrcommEnable = 1;
         s.casioN60Enable = 1;
     });
+    FakeBluetoothStack bluetooth;
+    bluetooth.noRadio = true;
+    NoIrda irda;
     BoxRecorder boxes(QMessageBox::Ok);
     TestWindow window;
     window.startButton();
@@ -159,7 +166,7 @@ TEST_F(MainWindow, EachLinkThatFailsShowsItsOwnErrorAndTheOthersAreStillTried)
     EXPECT_EQ(first.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(first.parent, &window);
     EXPECT_FALSE(window.netServer->running);
-    // The links this build does not have yet fail the same way, each with its box, in order.
+    // The cradle link is not part of this build yet: it fails like the others.
     EXPECT_EQ(boxes.texts(), QStringList({QStringLiteral("Unable to start the network server on port %1").arg(port),
                                           QStringLiteral("Unable to start the bluetooth server"),
                                           QStringLiteral("Unable to start the irda server"),
@@ -167,6 +174,41 @@ TEST_F(MainWindow, EachLinkThatFailsShowsItsOwnErrorAndTheOthersAreStillTried)
                                           QStringLiteral("Unable to start the serial server")}));
     EXPECT_FALSE(window.running);
     EXPECT_EQ(window.ui.labelServerState->text(), QStringLiteral("Server is stopped"));
+}
+
+TEST_F(MainWindow, AnOccupiedPortFailsAloneWhileTheOtherLinksStart)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::Any));
+    const int port = taken.serverPort();
+    ScopedSettings chosen([port](PSettings &s) {
+        s.networkPort = port;
+        s.bluetoothEnable = 1;
+        s.irdaNormalEnable = 1;
+        s.irdaIrcommEnable = 1;
+    });
+    FakeBluetoothStack bluetooth;
+    FakeIrdaStack irda;
+    BoxRecorder boxes(QMessageBox::Yes);
+    TestWindow window;
+    window.startButton();
+    EXPECT_EQ(boxes.texts(), QStringList{QStringLiteral("Unable to start the network server on port %1").arg(port)});
+    EXPECT_TRUE(window.running);
+    EXPECT_TRUE(window.btServer->running);
+    EXPECT_TRUE(window.irdaServer->running);
+    EXPECT_TRUE(window.ircommServer->running);
+    EXPECT_EQ(irda.listens, QList<bool>({false, true}));
+    EXPECT_EQ(window.ui.labelServerState->text(),
+              QStringLiteral("Server is started. <b>Bluetooth</b>. <b>Irda</b> (Normal). <b>Irda</b> (Ircomm). "
+                             "Active connections: 0"));
+    EXPECT_FALSE(window.ui.toolButtonStart->isEnabled());
+
+    window.stopButton();
+    EXPECT_FALSE(window.running);
+    EXPECT_FALSE(window.btServer->running);
+    EXPECT_FALSE(window.irdaServer->running);
+    EXPECT_FALSE(window.ircommServer->running);
+    EXPECT_FALSE(bluetooth.published);
 }
 
 TEST_F(MainWindow, APortOutsideTheRangeFailsWithItsNumberInTheBox)
@@ -379,6 +421,32 @@ TEST_F(MainWindow, ATerminalGetsARowWhileItIsConnected)
     EXPECT_EQ(table->rowCount(), 0);
     EXPECT_EQ(window.ui.labelServerState->text(),
               QStringLiteral("Server is started. <b>Network</b> (port: %1). Active connections: 0").arg(port));
+}
+
+TEST_F(MainWindow, ABluetoothTerminalsRowNamesItsAddress)
+{
+    ScopedSettings chosen([](PSettings &s) {
+        s.networkEnable = 0;
+        s.bluetoothEnable = 1;
+    });
+    FakeBluetoothStack bluetooth;
+    BoxRecorder boxes;
+    TestWindow window;
+    window.show();
+    window.startButton();
+    ASSERT_TRUE(window.btServer->running);
+    Client terminal;
+    terminal.adopt(connectLocal(bluetooth.name));
+    ASSERT_GE(terminal.fd(), 0);
+    ASSERT_TRUE(waitFor([&] { return window.widgets.size() == 1; }));
+    auto *row = qobject_cast<VorelWidget *>(window.widgets.first());
+    ASSERT_NE(row, nullptr);
+    ASSERT_TRUE(waitFor([&] { return row->messageText() == QStringLiteral("Connection is established"); }));
+    EXPECT_EQ(row->typeText(), QStringLiteral("<font color = red>Bluetooth (00:11:22:33:44:AA)</font>"));
+    EXPECT_EQ(window.ui.labelServerState->text(),
+              QStringLiteral("Server is started. <b>Bluetooth</b>. Active connections: 1"));
+    terminal.close();
+    ASSERT_TRUE(waitFor([&] { return window.widgets.isEmpty(); }));
 }
 
 TEST_F(MainWindow, ARunningSessionEndsWithTheWindow)
