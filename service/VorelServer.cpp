@@ -1,6 +1,7 @@
 #include "VorelServer.h"
 
 #include "PNetServer.h"
+#include "PSerialServer.h"
 #include "PSettings.h"
 
 VorelServer::VorelServer(QObject *parent)
@@ -8,6 +9,7 @@ VorelServer::VorelServer(QObject *parent)
 {
     vorelServer = this;
     netServer = new PNetServer(this);
+    serialServer = new PSerialServer(this);
 }
 
 VorelServer::~VorelServer() = default;
@@ -20,6 +22,8 @@ void VorelServer::startButton()
         netServer->port = current.networkPort;
         started = netServer->start() || started;
     }
+    if (current.casioN60Enable == 1)
+        started = serialServer->start() || started;
     if (started)
         running = true;
 }

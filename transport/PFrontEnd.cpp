@@ -1,6 +1,7 @@
 #include "PFrontEnd.h"
 
 #include "PNetServer.h"
+#include "PSerialServer.h"
 #include "PSession.h"
 
 PFrontEnd *vorelServer = nullptr;
@@ -17,6 +18,8 @@ void PFrontEnd::stopLinks()
 {
     if (netServer && netServer->running)
         netServer->stop();
+    if (serialServer && serialServer->running)
+        serialServer->stop();
     running = false;
 }
 
@@ -26,5 +29,7 @@ void PFrontEnd::teardown()
     QList<PSession *> sessions;
     if (netServer)
         sessions += netServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
+    if (serialServer)
+        sessions += serialServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
     PSession::endAll(sessions, true);
 }
