@@ -23,8 +23,9 @@ class PStopEvent;
 // slots live on the main thread; run() and everything it builds live on the session thread.
 //
 // The creator sets `type` and `name`, connects finished() to removeWidget() and deleteLater()
-// (a cradle session first to removeSerialPort()), and starts the thread. The progress of the command layer arrives through PProgressSink and
-// leaves as the three signals, which a session row (if any) receives queued.
+// (a cradle session first to removeSerialPort()), and starts the thread. The progress of the
+// command layer arrives through PProgressSink and leaves as the three signals, which a session
+// row (if any) receives queued.
 class PSession : public QThread, public PProgressSink
 {
     Q_OBJECT
