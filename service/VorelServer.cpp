@@ -3,6 +3,7 @@
 #include "PBtServer.h"
 #include "PIrdaServer.h"
 #include "PNetServer.h"
+#include "PSerialServer.h"
 #include "PSettings.h"
 
 VorelServer::VorelServer(QObject *parent)
@@ -14,6 +15,7 @@ VorelServer::VorelServer(QObject *parent)
     irdaServer = new PIrdaServer(this);
     ircommServer = new PIrdaServer(this);
     ircommServer->ircomm = true;
+    serialServer = new PSerialServer(this);
 }
 
 VorelServer::~VorelServer() = default;
@@ -32,6 +34,8 @@ void VorelServer::startButton()
         started = irdaServer->start() || started;
     if (current.irdaIrcommEnable == 1)
         started = ircommServer->start() || started;
+    if (current.casioN60Enable == 1)
+        started = serialServer->start() || started;
     if (started)
         running = true;
 }

@@ -3,6 +3,7 @@
 #include "PBtServer.h"
 #include "PIrdaServer.h"
 #include "PNetServer.h"
+#include "PSerialServer.h"
 #include "PSession.h"
 
 PFrontEnd *vorelServer = nullptr;
@@ -33,6 +34,8 @@ void PFrontEnd::stopLinks()
         if (link && link->running)
             link->stop();
     }
+    if (serialServer && serialServer->running)
+        serialServer->stop();
     running = false;
 }
 
@@ -46,5 +49,7 @@ void PFrontEnd::teardown()
         if (link)
             sessions += link->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
     }
+    if (serialServer)
+        sessions += serialServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
     PSession::endAll(sessions, true);
 }

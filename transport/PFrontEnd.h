@@ -25,7 +25,8 @@ public:
     virtual QObject *addWidget() = 0;
     virtual void removeWidget(QObject *row) = 0;
 
-    // Stops every link whose own flag says it runs, in the fixed order; running sessions go on.
+    // Stops every link whose own flag says it runs, in the fixed order; running sessions go on,
+    // except those of the cradle, which its stop ends.
     void stopLinks();
     // Program end, while the application object exists: stops the links, ends every live
     // session, waits for it with events processed and deletes it.
@@ -36,7 +37,7 @@ public:
     PIrdaServer *irdaServer = nullptr;
     // The IrDA listener with `ircomm` set.
     PIrdaServer *ircommServer = nullptr;
-    // The USB cradle poller; none until the cradle link exists.
+    // The USB cradle poller; its sessions reach it here when they end.
     PSerialServer *serialServer = nullptr;
     bool running = false;
 };

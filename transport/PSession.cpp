@@ -4,6 +4,9 @@
 #include "PDebugLog.h"
 #include "PFrontEnd.h"
 #include "PNetPort.h"
+#include "PSerialPort.h"
+#include "PSerialServer.h"
+#include "PStopEvent.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -11,6 +14,7 @@
 #include <QPointer>
 
 #include <climits>
+#include <new>
 
 namespace {
 
@@ -25,9 +29,24 @@ QString peerText(const QHostAddress &address)
 
 } // namespace
 
+std::atomic<int> PSession::usbPauseMs{4000};
+
 PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
     : QThread(parent), descriptor(descriptor),
       buffer(static_cast<char *>(std::calloc(kBufferSize, 1))), widget(widget)
+{
+    attach();
+}
+
+PSession::PSession(const QString &portName, QObject *widget, std::shared_ptr<PStopEvent> stopEvent,
+                   QObject *parent)
+    : QThread(parent), type(ConnectionType::Usb), portName(portName), descriptor(-1),
+      buffer(static_cast<char *>(std::calloc(kBufferSize, 1))), widget(widget), stopEvent(std::move(stopEvent))
+{
+    attach();
+}
+
+void PSession::attach()
 {
     protocol.setSession(this);
     if (widget) {
@@ -56,17 +75,24 @@ void PSession::run()
     emit setType(name);
     emit setIndicator(0);
 
-    std::unique_ptr<PNetPort> net(new PNetPort(descriptor));
-    net->type = type;
-    if (!net->open())
-        return;
-    if (type == ConnectionType::Network)
-        name += QLatin1String(" (") + peerText(net->tcpSocket().peerAddress()) + QLatin1Char(')');
-    // A link that could not be ended from outside would keep the program from ending.
-    if (!armEnd(*net))
-        return;
-    netPort = net.get();
-    port = netPort;
+    std::unique_ptr<PNetPort> net;
+    if (type == ConnectionType::Usb) {
+        if (!openSerial())
+            return;
+        port = serialPort;
+    } else {
+        net.reset(new PNetPort(descriptor));
+        net->type = type;
+        if (!net->open())
+            return;
+        if (type == ConnectionType::Network)
+            name += QLatin1String(" (") + peerText(net->tcpSocket().peerAddress()) + QLatin1Char(')');
+        // A link that could not be ended from outside would keep the program from ending.
+        if (!armEnd(*net))
+            return;
+        netPort = net.get();
+        port = netPort;
+    }
     emit setMessage(tr("Connection is established"));
     debugWrite(tr("Session opened.") + QLatin1Char(' ') + tr("Mode:") + QLatin1Char(' ') + name);
 
@@ -80,6 +106,44 @@ void PSession::run()
     emit setIndicator(0);
     port = nullptr;
     netPort = nullptr;
+    if (serialPort) {
+        // A poller that is stopping does not wait.
+        if (!stopEvent->isSet())
+            usbPause();
+        deleteSerial();
+    }
+}
+
+bool PSession::openSerial()
+{
+    {
+        QMutexLocker locker(&endLock);
+        serialPort = new (std::nothrow) PSerialPort(portName, stopEvent);
+        if (!serialPort)
+            return false;
+        serialPort->type = ConnectionType::Usb;
+        if (endRequested)
+            serialPort->stop();
+    }
+    emit setMessage(tr("Waiting port"));
+    // A session stopped during the pause has nothing to open the port for.
+    if (usbPause() || !serialPort->open()) {
+        deleteSerial();
+        return false;
+    }
+    return true;
+}
+
+void PSession::deleteSerial()
+{
+    QMutexLocker locker(&endLock);
+    delete serialPort;
+    serialPort = nullptr;
+}
+
+bool PSession::usbPause()
+{
+    return PStopEvent::waitAny(stopEvent.get(), serialPort->ownStopEvent().get(), usbPauseMs.load());
 }
 
 void PSession::packetLoop()
@@ -118,8 +182,32 @@ void PSession::releaseEnd()
     endHandle = -1;
 }
 
+void PSession::stop()
+{
+    if (type != ConnectionType::Usb)
+        return;
+    QMutexLocker locker(&endLock);
+    endRequested = true;
+    // Under the lock: the session thread deletes its port only under it as well.
+    if (serialPort)
+        serialPort->stop();
+}
+
+void PSession::removeSerialPort()
+{
+    PSerialServer *poller = vorelServer ? vorelServer->serialServer : nullptr;
+    if (!poller)
+        return;
+    poller->removePortName(portName);
+    poller->removeSession(this);
+}
+
 void PSession::endSession()
 {
+    if (type == ConnectionType::Usb) {
+        stop();
+        return;
+    }
     QMutexLocker locker(&endLock);
     endRequested = true;
     if (endHandle >= 0)

@@ -8,20 +8,24 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 
 class PDataPort;
 class PNetPort;
+class PSerialPort;
+class PStopEvent;
 
 // The thread that serves one terminal: it takes over the link, answers request packets one by
 // one through its command layer until the terminal leaves, falls silent or sends no command,
 // then releases what the terminal had opened and closes the link. The object itself and its
 // slots live on the main thread; run() and everything it builds live on the session thread.
 //
-// The creator sets `type` and `name`, connects finished() to removeWidget() and deleteLater(),
-// and starts the thread. The progress of the command layer arrives through PProgressSink and
-// leaves as the three signals, which a session row (if any) receives queued.
+// The creator sets `type` and `name`, connects finished() to removeWidget() and deleteLater()
+// (a cradle session first to removeSerialPort()), and starts the thread. The progress of the
+// command layer arrives through PProgressSink and leaves as the three signals, which a session
+// row (if any) receives queued.
 class PSession : public QThread, public PProgressSink
 {
     Q_OBJECT
@@ -32,13 +36,21 @@ public:
 
     // A socket session: `descriptor` is the accepted socket, `widget` its row or null.
     PSession(qintptr descriptor, QObject *widget, QObject *parent);
+    // A USB cradle session on the serial port `portName`; `stopEvent` is the poller's stop
+    // event of this run.
+    PSession(const QString &portName, QObject *widget, std::shared_ptr<PStopEvent> stopEvent, QObject *parent);
     ~PSession() override;
+
+    // The pause of a cradle session before it opens its port and after it closes it (unless
+    // the poller is stopping), in milliseconds. A stop ends it at once. Tests shorten it.
+    static std::atomic<int> usbPauseMs;
 
     // False when the buffers could not be had: such a session must not be started.
     bool isReady() const { return buffer && protocol.isReady(); }
 
-    // Asks a running session to end from the main thread: its link is shut down, so the
-    // current wait ends at once; a session that has not opened its link yet ends right after.
+    // Asks a running session to end from the main thread: its link is shut down (a cradle
+    // session is stopped), so the current wait ends at once; a session that has not opened its
+    // link yet ends right after.
     void endSession();
 
     // Program end: asks each session to end, waits until every thread has finished (with the
@@ -47,6 +59,7 @@ public:
 
     ConnectionType type = ConnectionType::None;
     QString name;
+    const QString portName;
 
 signals:
     // They also implement PProgressSink: the command layer's calls become these signals.
@@ -56,6 +69,10 @@ signals:
 
 public slots:
     void removeWidget();
+    // A cradle session: ends its transfers and pauses at once. Any other: nothing.
+    void stop();
+    // A cradle session that ended: the poller forgets its port, so a later poll serves it anew.
+    void removeSerialPort();
 
 protected:
     void run() override;
@@ -66,19 +83,27 @@ private:
         void operator()(char *bytes) const { std::free(bytes); }
     };
 
+    void attach();
     bool armEnd(PNetPort &net);
     void releaseEnd();
+    bool openSerial();
+    void deleteSerial();
+    // True when a stop ended it.
+    bool usbPause();
     void packetLoop();
 
     const qintptr descriptor;
     VorelProtocol protocol;
     std::unique_ptr<char, FreeDeleter> buffer;
     PNetPort *netPort = nullptr;
+    PSerialPort *serialPort = nullptr;
     PDataPort *port = nullptr;
     QObject *widget;
+    const std::shared_ptr<PStopEvent> stopEvent;
 
     // Guards the second handle on the link that endSession() shuts down from the main thread;
     // it is closed only under the lock, so the main thread never touches a reused descriptor.
+    // It guards `serialPort` the same way: created, deleted and stopped only under it.
     QMutex endLock;
     qintptr endHandle = -1;
     bool endRequested = false;

@@ -1,4 +1,6 @@
 #include "PNetServer.h"
+#include "PSerialServer.h"
+#include "PStopEvent.h"
 #include "TransportSupport.h"
 #include "VorelServer.h"
 
@@ -17,7 +19,7 @@ TEST(ServiceController, StartsTheEnabledNetworkLinkOnTheSetPort)
     VorelServer server;
     EXPECT_EQ(vorelServer, &server);
     EXPECT_FALSE(server.hasRows());
-    EXPECT_EQ(server.serialServer, nullptr);
+    ASSERT_NE(server.serialServer, nullptr);
     server.startButton();
     EXPECT_TRUE(server.running);
     EXPECT_TRUE(server.netServer->running);
@@ -27,6 +29,24 @@ TEST(ServiceController, StartsTheEnabledNetworkLinkOnTheSetPort)
     EXPECT_FALSE(server.running);
     EXPECT_FALSE(server.netServer->running);
     EXPECT_FALSE(server.netServer->isListening());
+}
+
+TEST(ServiceController, TheCradleLinkRunsWhenItAloneIsEnabled)
+{
+    ScopedSettings chosen([](PSettings &s) {
+        s.networkEnable = 0;
+        s.casioN60Enable = 1;
+    });
+    VorelServer server;
+    EXPECT_FALSE(server.serialServer->running);
+    server.startButton();
+    EXPECT_TRUE(server.running);
+    EXPECT_FALSE(server.netServer->running);
+    EXPECT_TRUE(server.serialServer->running);
+    server.stopButton();
+    EXPECT_FALSE(server.running);
+    EXPECT_FALSE(server.serialServer->running);
+    EXPECT_TRUE(server.serialServer->stopEvent->isSet());
 }
 
 TEST(ServiceController, TakesThePortSettingAgainAtEachStart)
