@@ -9,6 +9,7 @@
 #include "PLanguages.h"
 #include "PMessageBox.h"
 #include "PNetServer.h"
+#include "PSerialServer.h"
 #include "PSettings.h"
 #include "ProgramInfo.h"
 #include "SetupDialog.h"
@@ -35,6 +36,7 @@ VorelServer::VorelServer(QWidget *parent)
     irdaServer = new PIrdaServer(this);
     ircommServer = new PIrdaServer(this);
     ircommServer->ircomm = true;
+    serialServer = new PSerialServer(this);
 
     trayMenu = new QMenu(this);
     actions = std::make_unique<PActions>(this);
@@ -75,8 +77,7 @@ QString VorelServer::versionTitle()
     return tr("VorelServer version %1").arg(versionText, 0, QLatin1Char(' ')) + QLatin1String(kBuildWidth);
 }
 
-// The one place that knows which links this build has. The cradle poller is not part of the
-// build yet: that link cannot start, and its failure shows like any other.
+// The five links in the one order in which they start, stop and are named.
 bool VorelServer::startLink(Link link, const PSettings &current)
 {
     switch (link) {
@@ -90,7 +91,7 @@ bool VorelServer::startLink(Link link, const PSettings &current)
     case Link::IrdaIrcomm:
         return ircommServer->start();
     case Link::Cradle:
-        return false;
+        return serialServer->start();
     }
     return false;
 }
@@ -107,7 +108,7 @@ bool VorelServer::linkRunning(Link link) const
     case Link::IrdaIrcomm:
         return ircommServer && ircommServer->running;
     case Link::Cradle:
-        return false;
+        return serialServer && serialServer->running;
     }
     return false;
 }

@@ -7,6 +7,10 @@
 #include "PIrdaServer.h"
 #include "PLanguages.h"
 #include "PNetServer.h"
+#include "PSerialServer.h"
+#include "PSession.h"
+#include "PtyTerminal.h"
+#include "SerialPortList.h"
 #include "ProgramInfo.h"
 #include "SetupDialog.h"
 #include "TempDir.h"
@@ -166,14 +170,15 @@ TEST_F(MainWindow, EachLinkThatFailsShowsItsOwnErrorAndTheOthersAreStillTried)
     EXPECT_EQ(first.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(first.parent, &window);
     EXPECT_FALSE(window.netServer->running);
-    // The cradle link is not part of this build yet: it fails like the others.
     EXPECT_EQ(boxes.texts(), QStringList({QStringLiteral("Unable to start the network server on port %1").arg(port),
                                           QStringLiteral("Unable to start the bluetooth server"),
                                           QStringLiteral("Unable to start the irda server"),
-                                          QStringLiteral("Unable to start the irda ircomm server"),
-                                          QStringLiteral("Unable to start the serial server")}));
-    EXPECT_FALSE(window.running);
-    EXPECT_EQ(window.ui.labelServerState->text(), QStringLiteral("Server is stopped"));
+                                          QStringLiteral("Unable to start the irda ircomm server")}));
+    // The cradle poller always starts; it is what runs.
+    EXPECT_TRUE(window.running);
+    EXPECT_TRUE(window.serialServer->running);
+    EXPECT_EQ(window.ui.labelServerState->text(),
+              QStringLiteral("Server is started. <b>USB</b> (HA-N60). Active connections: 0"));
 }
 
 TEST_F(MainWindow, AnOccupiedPortFailsAloneWhileTheOtherLinksStart)
@@ -447,6 +452,52 @@ TEST_F(MainWindow, ABluetoothTerminalsRowNamesItsAddress)
               QStringLiteral("Server is started. <b>Bluetooth</b>. Active connections: 1"));
     terminal.close();
     ASSERT_TRUE(waitFor([&] { return window.widgets.isEmpty(); }));
+}
+
+TEST_F(MainWindow, ATerminalInTheCradleGetsARowUntilTheLinkStops)
+{
+    ScopedSettings chosen([](PSettings &s) {
+        s.networkEnable = 0;
+        s.casioN60Enable = 1;
+    });
+    PtyTerminal terminal;
+    ASSERT_TRUE(terminal.isOpen());
+    const QString portName = terminal.portName();
+    platform::setSerialPortLister([portName] {
+        platform::SerialPortEntry cradle;
+        cradle.portName = portName;
+        cradle.hasProductIdentifier = true;
+        cradle.productIdentifier = PSerialServer::kCradleProductId;
+        return QList<platform::SerialPortEntry>{cradle};
+    });
+    // Put back however the test ends.
+    struct Restore
+    {
+        int pause = PSession::usbPauseMs;
+        ~Restore()
+        {
+            PSession::usbPauseMs = pause;
+            platform::setSerialPortLister({});
+        }
+    } restore;
+    PSession::usbPauseMs = 0;
+    {
+        BoxRecorder boxes(QMessageBox::Yes);
+        TestWindow window;
+        window.show();
+        window.startButton();
+        ASSERT_TRUE(window.serialServer->running);
+        ASSERT_TRUE(waitFor([&] { return window.widgets.size() == 1; }));
+        auto *row = qobject_cast<VorelWidget *>(window.widgets.first());
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->typeText(), QStringLiteral("<font color = red>Usb HA-N60/62 (%1)</font>").arg(portName));
+        EXPECT_EQ(window.ui.labelServerState->text(),
+                  QStringLiteral("Server is started. <b>USB</b> (HA-N60). Active connections: 1"));
+        // Stopping the poller ends its sessions at once, unlike the listeners'.
+        window.stopButton();
+        EXPECT_TRUE(waitFor([&] { return window.widgets.isEmpty(); }));
+        EXPECT_EQ(window.ui.labelServerState->text(), QStringLiteral("Server is stopped"));
+    }
 }
 
 TEST_F(MainWindow, ARunningSessionEndsWithTheWindow)
