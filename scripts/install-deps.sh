@@ -12,6 +12,7 @@ packages=(
   libicu-dev
   dbus-daemon
   googletest libgmock-dev libgtest-dev libbenchmark-dev
+  xvfb xdotool
 )
 
 missing=()

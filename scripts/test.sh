@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors, and runs every test: once in a
-# plain build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# plain build (with the desktop window checked under Xvfb) and once under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,8 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOREL_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+# The desktop program's real window under Xvfb; its screenshots stay in build/screenshots/.
+tests/desktop/screenshots.sh build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVOREL_WERROR=ON -DVOREL_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -1,0 +1,8 @@
+#include "DesktopResources.h"
+
+#include <QtGlobal>
+
+void initDesktopResources()
+{
+    Q_INIT_RESOURCE(VorelServer);
+}
