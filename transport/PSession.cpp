@@ -27,7 +27,7 @@ QString peerText(const QHostAddress &address)
 
 PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
     : QThread(parent), descriptor(descriptor),
-      buffer(static_cast<char *>(std::calloc(kBufferSize, 1))), widget(widget)
+      buffer(platform::allocateZeroPages(kBufferSize)), widget(widget)
 {
     protocol.setSession(this);
     if (widget) {

@@ -3,12 +3,12 @@
 #include "ConnectionType.h"
 #include "PProgressSink.h"
 #include "VorelProtocol.h"
+#include "ZeroPages.h"
 
 #include <QMutex>
 #include <QString>
 #include <QThread>
 
-#include <cstdlib>
 #include <memory>
 
 class PDataPort;
@@ -63,7 +63,7 @@ protected:
 private:
     struct FreeDeleter
     {
-        void operator()(char *bytes) const { std::free(bytes); }
+        void operator()(char *bytes) const { platform::freeZeroPages(bytes, kBufferSize); }
     };
 
     bool armEnd(PNetPort &net);
