@@ -70,6 +70,8 @@ bool ServerProcess::startEngine(const QString &folder, int networkTimeout, QStri
         return false;
     }
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Nobody reads it: a full pipe must not stop the server.
+    process.setStandardOutputFile(QProcess::nullDevice());
     process.setWorkingDirectory(folder);
     process.start(program, {QStringLiteral("-e")});
     if (!process.waitForStarted(kStartMs)) {
