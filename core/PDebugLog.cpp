@@ -26,6 +26,7 @@ bool PDebugLog::start()
         return false;
     file.write("\xEF\xBB\xBF", 3);
     started = true;
+    active = true;
     QString head = QCoreApplication::translate("QObject", "VorelServer version: %1").arg(versionText);
     head += QLatin1String(" (x64) edition\n\n");
     head += timestampText() + QLatin1String(" <<<")
@@ -46,10 +47,13 @@ void PDebugLog::stop()
     file.flush();
     file.close();
     started = false;
+    active = false;
 }
 
 void PDebugLog::write(const QString &text)
 {
+    if (!active.load())
+        return;
     std::lock_guard<std::mutex> guard(lock);
     if (!started)
         return;

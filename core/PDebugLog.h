@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QString>
 
+#include <atomic>
 #include <mutex>
 
 // The debug log: one entry per terminal command and per session start and end. Any thread may
@@ -26,6 +27,9 @@ private:
     QFile file;
     const QString fileName;
     bool started = false;
+    // `started` for a look without the lock: every session writes an entry per request, and
+    // with the log off that must not make them all queue for one lock.
+    std::atomic<bool> active{false};
     mutable std::mutex lock;
 };
 

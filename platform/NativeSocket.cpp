@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace platform {
@@ -27,6 +29,78 @@ void shutdownSocket(qintptr descriptor)
 {
     if (descriptor >= 0)
         ::shutdown(int(descriptor), SHUT_RDWR);
+}
+
+bool makeBlocking(qintptr descriptor)
+{
+    const int fd = int(descriptor);
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+bool setSocketWait(qintptr descriptor, int milliseconds)
+{
+    // A zero time-out is "no limit" to the kernel, as is ours of -1.
+    timeval wait{0, 0};
+    if (milliseconds > 0) {
+        wait.tv_sec = milliseconds / 1000;
+        wait.tv_usec = (milliseconds % 1000) * 1000;
+    }
+    const int fd = int(descriptor);
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0
+        && ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) == 0;
+}
+
+namespace {
+
+SocketTransfer outcome(ssize_t n, int &count)
+{
+    count = n > 0 ? int(n) : 0;
+    if (n > 0)
+        return SocketTransfer::Moved;
+    if (n == 0)
+        return SocketTransfer::Closed;
+    // A blocking call whose time-out ran out says EAGAIN as well.
+    return errno == EAGAIN || errno == EWOULDBLOCK ? SocketTransfer::WouldWait : SocketTransfer::Failed;
+}
+
+} // namespace
+
+SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool mayWait, int &count)
+{
+    ssize_t n;
+    do {
+        n = ::recv(int(descriptor), buffer, size_t(length), mayWait ? 0 : MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return outcome(n, count);
+}
+
+SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, const char *data, int length,
+                        bool mayWait, int &count)
+{
+    iovec parts[2];
+    int used = 0;
+    if (headLength > 0)
+        parts[used++] = {const_cast<char *>(head), size_t(headLength)};
+    if (length > 0)
+        parts[used++] = {const_cast<char *>(data), size_t(length)};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = size_t(used);
+    // No SIGPIPE for a peer that has gone: the failed send says so.
+    const int flags = MSG_NOSIGNAL | (mayWait ? 0 : MSG_DONTWAIT);
+    if (used == 0) {
+        count = 0;
+        return SocketTransfer::Moved;
+    }
+    ssize_t n;
+    do {
+        n = ::sendmsg(int(descriptor), &message, flags);
+    } while (n < 0 && errno == EINTR);
+    // A send that takes nothing without an error does not happen on a stream socket.
+    if (n == 0)
+        return SocketTransfer::Failed;
+    return outcome(n, count);
 }
 
 } // namespace platform

@@ -16,4 +16,31 @@ qintptr duplicateSocket(qintptr descriptor);
 // sees the link gone.
 void shutdownSocket(qintptr descriptor);
 
+// Blocking mode for a connected socket that Qt adopted (Qt makes it non-blocking): every wait
+// then happens inside the receive or send itself, one system call instead of a failed try, a
+// poll and a retry. False when the mode cannot be set.
+bool makeBlocking(qintptr descriptor);
+
+// The longest time one receive or send waits without any progress, in milliseconds: -1 without
+// a limit; 0 is left to the calls' own `noWait`. False when the socket refuses it.
+bool setSocketWait(qintptr descriptor, int milliseconds);
+
+// The outcome of one receive or send on a blocking socket.
+enum class SocketTransfer {
+    Moved,     // `count` bytes, at least one when there was anything to move
+    WouldWait, // nothing moved: nothing was there (no wait asked), or the wait ran out
+    Closed,    // receive only: the peer has closed, or the link was shut down
+    Failed,
+};
+
+// One receive of up to `length` bytes; with `mayWait` it waits (up to the socket's time-out)
+// when nothing is there, otherwise it only takes what is there.
+SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool mayWait, int &count);
+
+// One send of `headLength` bytes of `head` followed by `length` bytes of `data`, handed to the
+// kernel together so that they can leave in one segment; `count` is the number of bytes of the
+// two that went. Waiting as for receiveSome.
+SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, const char *data, int length,
+                        bool mayWait, int &count);
+
 } // namespace platform

@@ -6,12 +6,12 @@
 #include "PSettings.h"
 #include "TerminalPath.h"
 #include "Version.h"
+#include "ZeroPages.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextCodec>
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -29,8 +29,8 @@ QTextCodec *codecNamed(const QString &name)
 
 void *zeroFilled(std::size_t size)
 {
-    // calloc leaves the large zero pages to the kernel: untouched until used.
-    return std::calloc(size, 1);
+    // Untouched zero pages until used: an idle session costs next to no memory.
+    return platform::allocateZeroPages(size);
 }
 
 } // namespace
@@ -77,7 +77,7 @@ const VorelProtocol::Command VorelProtocol::commands[36] = {
 
 void VorelProtocol::FreeDeleter::operator()(char *bytes) const
 {
-    std::free(bytes);
+    platform::freeZeroPages(bytes, kBufferSize);
 }
 
 VorelProtocol::VorelProtocol(BufferAllocator allocate)

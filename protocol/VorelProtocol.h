@@ -36,7 +36,8 @@ public:
     // (8 + 2 x count) within the largest payload.
     static constexpr qint32 kMaxTextRead = (kMaxPayload - 8) / 2;
 
-    // Gives kBufferSize zero-filled bytes, or null; calloc unless a test wants a failure.
+    // Gives kBufferSize zero-filled bytes that platform::freeZeroPages releases, or null;
+    // platform::allocateZeroPages unless a test wants a failure.
     using BufferAllocator = void *(*)(std::size_t size);
 
     explicit VorelProtocol(BufferAllocator allocate = nullptr);

@@ -28,6 +28,13 @@ void PRow::setText(int i, const QString &text)
     slot(i) = text.trimmed();
 }
 
+void PRow::setText(int i, QStringView text)
+{
+    if (i < 0)
+        return;
+    slot(i) = text.trimmed().toString();
+}
+
 void PRow::setText(int i, const char *text)
 {
     if (i < 0)

@@ -21,6 +21,7 @@ struct PRow
 
     // Rows split from text lines and fetched from SQL are stored trimmed.
     void setText(int i, const QString &text);
+    void setText(int i, QStringView text);
     // Texts decoded from records are stored as they are, read as UTF-8.
     void setText(int i, const char *text);
 

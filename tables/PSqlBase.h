@@ -34,6 +34,8 @@ public:
 
     // One statement that must run to its end without giving a row.
     bool exec(const QString &sql);
+    // The same for a text already in UTF-8.
+    bool execUtf8(const char *sql);
     // True when the first row is there; the query then stays on it.
     bool query(const QString &sql);
     // The current row, columns after the first (the key), trimmed; NULL columns are empty texts.

@@ -13,6 +13,7 @@ class PSqlTable;
 class PTableV3;
 class PTableV4;
 class QFile;
+class TextLineDecoder;
 struct PRow;
 
 // One SQL base a terminal opened, with the number it knows it by.
@@ -77,6 +78,8 @@ private:
     // skipped by it). Emits the percentages, not the message nor the closing 100.
     template <typename Store>
     bool readRows(QFile &file, int fieldCount, Store store);
+    // splitLine with the decoder of the file the line comes from.
+    bool splitLine(const QByteArray &line, PRow &row, int fieldCount, TextLineDecoder &decoder) const;
 
     bool textToSqlTable(PSqlTable &table, QFile &file);
     bool textToTableV3(PTableV3 &table, QFile &file);

@@ -3,6 +3,7 @@
 
 #include "PSqlList.h"
 
+#include "CodecLookup.h"
 #include "PRow.h"
 #include "PSettings.h"
 #include "PSqlBase.h"
@@ -10,6 +11,7 @@
 #include "PTableV3.h"
 #include "PTableV4.h"
 #include "TerminalPath.h"
+#include "TextLineDecoder.h"
 #include "TextTableFile.h"
 
 #include <QFile>
@@ -18,26 +20,10 @@
 
 namespace {
 
-QTextCodec *codecNamed(const QString &name)
-{
-    return QTextCodec::codecForName(name.toLatin1());
-}
-
 // Conversions look the code page up anew: the setup dialog may change it between two of them.
 bool tableCodecKnown()
 {
-    return codecNamed(settings.snapshot().tableCharset) != nullptr;
-}
-
-// The delimiter as the text around it is read: the same character below 0x80, the code page's
-// own character above (0xB9 is "№" in CP1251). A byte the code page cannot read alone keeps its
-// Latin-1 meaning.
-QChar delimiterChar(QTextCodec *codec, char byte)
-{
-    const QString decoded = codec->toUnicode(&byte, 1);
-    if (decoded.size() == 1 && decoded.at(0) != QChar(QChar::ReplacementCharacter))
-        return decoded.at(0);
-    return QChar::fromLatin1(byte);
+    return lookUpCodec(settings.snapshot().tableCharset) != nullptr;
 }
 
 bool isFileOfTable(const QString &fileName, const QString &tableName, const char *second)
@@ -50,21 +36,28 @@ bool isFileOfTable(const QString &fileName, const QString &tableName, const char
 
 bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount) const
 {
+    TextLineDecoder decoder;
+    return splitLine(line, row, fieldCount, decoder);
+}
+
+bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, TextLineDecoder &decoder) const
+{
     const PSettings current = settings.snapshot();
-    QTextCodec *codec = codecNamed(current.tableCharset);
+    QTextCodec *codec = lookUpCodec(current.tableCharset);
     if (!codec)
         return false;
-    const QString text = codec->toUnicode(line);
-    const QChar delimiter = delimiterChar(codec, char(current.tableDelimeter & 0xFF));
+    const QString text = decoder.decode(codec, line);
+    const QChar delimiter = decoder.delimiter(codec, char(current.tableDelimeter & 0xFF));
     row.clear();
+    const QStringView rest(text);
     int start = 0;
     for (int i = 0; i < fieldCount && start < text.size(); ++i) {
         const int found = text.indexOf(delimiter, start);
         if (found < 0) {
-            row.setText(i, text.mid(start));
+            row.setText(i, rest.mid(start));
             break;
         }
-        row.setText(i, text.mid(start, found - start));
+        row.setText(i, rest.mid(start, found - start));
         start = found + 1;
     }
     return true;
@@ -73,7 +66,7 @@ bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount) cons
 bool PSqlList::joinLine(QByteArray &line, const PRow &row) const
 {
     const PSettings current = settings.snapshot();
-    QTextCodec *codec = codecNamed(current.tableCharset);
+    QTextCodec *codec = lookUpCodec(current.tableCharset);
     if (!codec)
         return false;
     line.clear();
@@ -92,6 +85,7 @@ bool PSqlList::readRows(QFile &file, int fieldCount, Store store)
     const qint64 size = file.size();
     QByteArray line;
     PRow row;
+    TextLineDecoder decoder;
     for (;;) {
         const TextLineResult got = readTextLine(file, line, kMaxLineBytes);
         if (got == TextLineResult::TooLong)
@@ -101,7 +95,7 @@ bool PSqlList::readRows(QFile &file, int fieldCount, Store store)
             return file.error() == QFileDevice::NoError;
         }
         showProgress(file.pos(), size);
-        if (!splitLine(line, row, fieldCount) || !store(row))
+        if (!splitLine(line, row, fieldCount, decoder) || !store(row))
             return false;
     }
 }

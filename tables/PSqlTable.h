@@ -2,6 +2,7 @@
 
 #include "PRow.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -20,6 +21,17 @@ public:
     qint64 recordCount = 0;
     // Highest key N when attached or created, plus one per insert; the next row gets lastKey + 1.
     qint64 lastKey = 0;
+
+    // The text of an insert up to its first value, as UTF-8, for the table name and the first
+    // `count` columns it was made with; PSqlBase::insert makes it again when they differ.
+    struct InsertHead
+    {
+        QString table;
+        PRow columns;
+        int count = -1;
+        QByteArray text;
+    };
+    InsertHead insertHead;
 
     // Always true; reads count, last key and columns when the table exists.
     bool attach(PSqlBase &sqlBase, const QString &name);

@@ -1,5 +1,6 @@
 #include "PTableV3.h"
 
+#include "CodecLookup.h"
 #include "Helpers.h"
 #include "PRow.h"
 #include "PSettings.h"
@@ -125,7 +126,7 @@ bool PTableV3::encodeRecord(QByteArray &target, const PRow &row) const
             continue;
         }
         // Looked up at every field: the setup dialog may change the code page at any time.
-        QTextCodec *codec = QTextCodec::codecForName(settings.snapshot().terminalCharset.toLatin1());
+        QTextCodec *codec = lookUpCodec(settings.snapshot().terminalCharset);
         if (!codec) {
             target.clear();
             return false;

@@ -1,5 +1,6 @@
 #include "PTableV4.h"
 
+#include "CodecLookup.h"
 #include "Helpers.h"
 #include "PDecimal.h"
 #include "PRow.h"
@@ -113,7 +114,7 @@ bool PTableV4::encodeRecord(QByteArray &target, const PRow &row) const
             appendWord(target, static_cast<quint32>(hundredths));
         } else {
             // Looked up at every field: the setup dialog may change the code page at any time.
-            QTextCodec *codec = QTextCodec::codecForName(settings.snapshot().terminalCharset.toLatin1());
+            QTextCodec *codec = lookUpCodec(settings.snapshot().terminalCharset);
             if (!codec) {
                 target.clear();
                 return false;

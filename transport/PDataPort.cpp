@@ -1,14 +1,14 @@
 #include "PDataPort.h"
 
 #include "Helpers.h"
+#include "ZeroPages.h"
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 void PDataPort::FreeDeleter::operator()(char *bytes) const
 {
-    std::free(bytes);
+    platform::freeZeroPages(bytes, kHexBufferSize);
 }
 
 PDataPort::PDataPort() = default;
@@ -34,16 +34,26 @@ bool PDataPort::close()
     return false;
 }
 
+bool PDataPort::readHead(char *buffer, int length)
+{
+    return read(buffer, length);
+}
+
+bool PDataPort::writeHead(const char *data, int length, bool)
+{
+    return write(data, length);
+}
+
 bool PDataPort::allocateHexBuffer()
 {
-    hexBuffer.reset(static_cast<char *>(std::calloc(kHexBufferSize, 1)));
+    hexBuffer.reset(platform::allocateZeroPages(kHexBufferSize));
     return bool(hexBuffer);
 }
 
 bool PDataPort::readPacket(char *buffer, quint32 &length)
 {
     char head[8];
-    if (!read(head, 4))
+    if (!readHead(head, 4))
         return false;
     if (isHexPort() && head[0] == '0') {
         if (!hexBuffer || !read(head + 4, 4))
@@ -73,7 +83,7 @@ bool PDataPort::writePacket(const char *data, quint32 length)
     char head[4];
     writeUInt32BE(head, length);
     if (!(isHexPort() && hexMode)) {
-        if (!write(head, 4))
+        if (!writeHead(head, 4, length > 0))
             return false;
         return write(data, int(length));
     }

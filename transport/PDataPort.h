@@ -41,6 +41,12 @@ public:
     bool hexMode = false;
 
 protected:
+    // The start of a request (its length word or hex length): the bytes and the result are those
+    // of read(), but the port may expect to wait, since terminals send once answered.
+    virtual bool readHead(char *buffer, int length);
+    // The length word of a binary reply; `payloadFollows` when the payload is sent right after,
+    // so a port may let both leave together. The bytes and the result are those of write().
+    virtual bool writeHead(const char *data, int length, bool payloadFollows);
     // Gives the port its hex buffer (zero-filled); false when the memory is not there.
     bool allocateHexBuffer();
     void freeHexBuffer() { hexBuffer.reset(); }

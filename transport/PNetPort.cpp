@@ -4,6 +4,7 @@
 #include "PSettings.h"
 
 #include <climits>
+#include <cstring>
 
 PNetPort::PNetPort(qintptr descriptor)
     : descriptor(descriptor)
@@ -37,6 +38,10 @@ bool PNetPort::open()
     // payload would wait for the terminal's delayed acknowledgement of the length.
     if (type == ConnectionType::Network)
         socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (!platform::makeBlocking(socket.socketDescriptor())) {
+        socket.abort();
+        return false;
+    }
     if (type == ConnectionType::Bluetooth && !allocateHexBuffer()) {
         socket.abort();
         return false;
@@ -44,28 +49,117 @@ bool PNetPort::open()
     return true;
 }
 
+// Reading and writing go straight to the descriptor, in blocking mode with the setting as the
+// socket's own time-out: Qt's buffers, notifiers and polls would take four times the system
+// calls of every request. Qt never reads or writes this socket itself (nothing runs the session
+// thread's event loop, and no byte is ever given to Qt), so no byte waits in a Qt buffer.
+//
+// Each transfer first takes what the socket has (or has room for) at once; only when it would
+// have to wait is the setting read and, if it changed, given to the socket. So the setting is
+// read at each wait, as before, and bytes that are there cost no look at it. The length word
+// of a request is the exception: it is waited for at once (readHead).
+bool PNetPort::prepareWait()
+{
+    const int wait = currentWait();
+    if (wait == 0)
+        return false;
+    if (wait != appliedWait) {
+        if (!platform::setSocketWait(socket.socketDescriptor(), wait))
+            return false;
+        appliedWait = wait;
+    }
+    return true;
+}
+
 bool PNetPort::read(char *buffer, int length)
+{
+    return receive(buffer, length, false);
+}
+
+// The next request is not there yet, as a rule: the terminal sends it once it has the answer
+// to the last one. Looking first would cost a system call that finds nothing.
+bool PNetPort::readHead(char *buffer, int length)
+{
+    return receive(buffer, length, true);
+}
+
+bool PNetPort::receive(char *buffer, int length, bool expectWait)
 {
     if (length <= 0)
         return length == 0;
-    // Each wait has its own time-out: a terminal that keeps sending keeps the read alive.
-    while (socket.bytesAvailable() < length) {
-        if (!socket.waitForReadyRead(currentWait()))
+    const qintptr fd = socket.socketDescriptor();
+    if (expectWait && !prepareWait())
+        expectWait = false; // no wait allowed: only what is there counts
+    bool waited = expectWait;
+    for (int done = 0; done < length;) {
+        int count = 0;
+        switch (platform::receiveSome(fd, buffer + done, length - done, waited, count)) {
+        case platform::SocketTransfer::Moved:
+            done += count;
+            waited = false;
+            break;
+        case platform::SocketTransfer::WouldWait:
+            // A wait that ran out ends the read; data that keeps coming keeps it alive.
+            if (waited || !prepareWait())
+                return false;
+            waited = true;
+            break;
+        case platform::SocketTransfer::Closed:
+        case platform::SocketTransfer::Failed:
             return false;
+        }
     }
-    return socket.read(buffer, length) == length;
+    return true;
 }
 
 bool PNetPort::write(const char *data, int length)
 {
     if (length <= 0)
         return length == 0;
-    if (socket.write(data, length) != length)
-        return false;
-    // Only bytes that have left Qt's buffer count as sent.
-    while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(currentWait()))
+    return send(data, length);
+}
+
+// The length word waits for its payload and leaves with it: one segment and one system call
+// instead of two, the same bytes on the wire.
+bool PNetPort::writeHead(const char *data, int length, bool payloadFollows)
+{
+    if (length <= 0)
+        return length == 0;
+    if (!payloadFollows || length > int(sizeof pendingHead))
+        return send(data, length);
+    std::memcpy(pendingHead, data, size_t(length));
+    pendingLength = length;
+    return true;
+}
+
+bool PNetPort::send(const char *data, int length)
+{
+    const qintptr fd = socket.socketDescriptor();
+    const char *head = pendingHead;
+    int headLength = pendingLength;
+    pendingLength = 0;
+    bool waited = false;
+    while (headLength + length > 0) {
+        int count = 0;
+        switch (platform::sendSome(fd, head, headLength, data, length, waited, count)) {
+        case platform::SocketTransfer::Moved: {
+            const int fromHead = qMin(count, headLength);
+            head += fromHead;
+            headLength -= fromHead;
+            data += count - fromHead;
+            length -= count - fromHead;
+            waited = false;
+            break;
+        }
+        case platform::SocketTransfer::WouldWait:
+            if (waited || !prepareWait())
+                return false;
+            waited = true;
+            break;
+        case platform::SocketTransfer::Closed:
+        case platform::SocketTransfer::Failed:
             return false;
+        }
     }
     return true;
 }

@@ -4,6 +4,8 @@
 
 #include <QTcpSocket>
 
+#include <climits>
+
 // The data port of a socket link (TCP, and later Bluetooth RFCOMM and IrDA): an accepted native
 // socket taken over by a QTcpSocket. Built, used and deleted on the session thread.
 class PNetPort : public PDataPort
@@ -25,9 +27,24 @@ public:
     // bits, at most INT_MAX; a negative setting waits without a limit (-1), 0 does not wait.
     static int waitMilliseconds(qint32 networkTimeout);
 
+protected:
+    bool readHead(char *buffer, int length) override;
+    bool writeHead(const char *data, int length, bool payloadFollows) override;
+
 private:
     static int currentWait();
+    // Before the socket may wait: the setting as it is now becomes the socket's time-out; false
+    // when the setting allows no wait at all, or the socket refuses it.
+    bool prepareWait();
+    // read(), starting with a wait when `expectWait` (or a look at what is there when not).
+    bool receive(char *buffer, int length, bool expectWait);
+    bool send(const char *data, int length);
 
     QTcpSocket socket;
     const qintptr descriptor;
+    // The socket's wait as last set; none yet.
+    int appliedWait = INT_MIN;
+    // A length word held back to leave with its payload.
+    char pendingHead[4];
+    int pendingLength = 0;
 };

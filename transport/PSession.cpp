@@ -33,7 +33,7 @@ std::atomic<int> PSession::usbPauseMs{4000};
 
 PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
     : QThread(parent), descriptor(descriptor),
-      buffer(static_cast<char *>(std::calloc(kBufferSize, 1))), widget(widget)
+      buffer(platform::allocateZeroPages(kBufferSize)), widget(widget)
 {
     attach();
 }
@@ -41,7 +41,7 @@ PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
 PSession::PSession(const QString &portName, QObject *widget, std::shared_ptr<PStopEvent> stopEvent,
                    QObject *parent)
     : QThread(parent), type(ConnectionType::Usb), portName(portName), descriptor(-1),
-      buffer(static_cast<char *>(std::calloc(kBufferSize, 1))), widget(widget), stopEvent(std::move(stopEvent))
+      buffer(platform::allocateZeroPages(kBufferSize)), widget(widget), stopEvent(std::move(stopEvent))
 {
     attach();
 }

@@ -3,13 +3,13 @@
 #include "ConnectionType.h"
 #include "PProgressSink.h"
 #include "VorelProtocol.h"
+#include "ZeroPages.h"
 
 #include <QMutex>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
-#include <cstdlib>
 #include <memory>
 
 class PDataPort;
@@ -80,7 +80,7 @@ protected:
 private:
     struct FreeDeleter
     {
-        void operator()(char *bytes) const { std::free(bytes); }
+        void operator()(char *bytes) const { platform::freeZeroPages(bytes, kBufferSize); }
     };
 
     void attach();

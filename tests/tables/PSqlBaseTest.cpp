@@ -118,6 +118,26 @@ TEST_F(SqlBase, InsertQuotesNamesAndValuesAndCountsUp)
     EXPECT_EQ(fields(back), texts({"x", "O'Brien"}));
 }
 
+TEST_F(SqlBase, InsertFollowsTheTableItIsAttachedTo)
+{
+    prepare("create table T(N INTEGER PRIMARY KEY AUTOINCREMENT, a, b);"
+            "create table U(N INTEGER PRIMARY KEY AUTOINCREMENT, c, d)");
+    PSqlTable table;
+    table.attach(base, QStringLiteral("T"));
+    PRow row;
+    row.setText(0, QStringLiteral("x"));
+    row.setText(1, QStringLiteral("y"));
+    ASSERT_TRUE(table.insert(row));
+    table.attach(base, QStringLiteral("U"));
+    ASSERT_TRUE(table.insert(row));
+    // Columns changed in place count as another table as well.
+    table.columns.setText(1, QStringLiteral("e"));
+    EXPECT_FALSE(table.insert(row));
+    EXPECT_TRUE(base.errorText().contains(QStringLiteral("no column named e"))) << base.errorText().toStdString();
+    EXPECT_TRUE(sent.contains(QStringLiteral("INSERT INTO 'T' ('N', 'a','b') VALUES (1, 'x','y')")));
+    EXPECT_TRUE(sent.contains(QStringLiteral("INSERT INTO 'U' ('N', 'c','d') VALUES (1, 'x','y')")));
+}
+
 TEST_F(SqlBase, InsertWithoutColumnsIsRefused)
 {
     PSqlTable table;

@@ -3,6 +3,7 @@
 #include "TransportSupport.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <random>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -184,6 +186,88 @@ TEST_F(PortTest, SilentPeerEndsTheReadAfterTheTimeout)
     EXPECT_FALSE(port->readPacket(buffer.data(), length));
     EXPECT_GE(timer.elapsed(), 900);
     EXPECT_LT(timer.elapsed(), 5000);
+}
+
+TEST_F(PortTest, TricklingRequestKeepsTheReadAlive)
+{
+    ScopedSettings quick([](PSettings &s) { s.networkTimeout = 1; });
+    openPort(ConnectionType::Network);
+    // Four bytes 400 ms apart: longer than one time-out in all, never that long without data.
+    std::thread writer([&]() {
+        peer.sendRaw(hex("00000004"));
+        for (char c : QByteArray("WAIT")) {
+            QThread::msleep(400);
+            peer.sendRaw(QByteArray(1, c));
+        }
+    });
+    quint32 length = 0;
+    const bool ok = port->readPacket(buffer.data(), length);
+    writer.join();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(QByteArray(buffer.data(), int(length)), "WAIT");
+}
+
+TEST_F(PortTest, NegativeTimeoutWaitsWithoutLimit)
+{
+    ScopedSettings endless([](PSettings &s) { s.networkTimeout = -1; });
+    openPort(ConnectionType::Network);
+    std::thread writer([&]() {
+        QThread::msleep(300);
+        peer.sendRaw(hex("00000002") + "OK");
+    });
+    quint32 length = 0;
+    EXPECT_TRUE(port->readPacket(buffer.data(), length));
+    writer.join();
+    EXPECT_EQ(QByteArray(buffer.data(), int(length)), "OK");
+}
+
+TEST_F(PortTest, ChangedTimeoutAppliesToTheNextWait)
+{
+    openPort(ConnectionType::Network);
+    ASSERT_TRUE(peer.sendRaw(hex("00000002") + "OK"));
+    quint32 length = 0;
+    ASSERT_TRUE(port->readPacket(buffer.data(), length)); // waited under the five seconds
+    ScopedSettings quick([](PSettings &s) { s.networkTimeout = 1; });
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(port->readPacket(buffer.data(), length));
+    EXPECT_GE(timer.elapsed(), 900);
+    EXPECT_LT(timer.elapsed(), 4000);
+}
+
+TEST_F(PortTest, ReplyLengthLeavesWithItsPayload)
+{
+    openPort(ConnectionType::Network);
+    ASSERT_TRUE(port->writePacket("HELLO", 5));
+    // One receive gets the whole reply: the length word did not go out alone.
+    char bytes[64];
+    const ssize_t n = ::recv(peer.fd(), bytes, sizeof bytes, 0);
+    ASSERT_EQ(n, 9);
+    EXPECT_EQ(QByteArray(bytes, 9), hex("00000005") + "HELLO");
+}
+
+TEST_F(PortTest, LargeReplyReachesASlowReaderWhole)
+{
+    openPort(ConnectionType::Network);
+    // Far more than the socket buffers take: the sends go out in parts as the reader drains them.
+    QByteArray reply(4 << 20, Qt::Uninitialized);
+    std::mt19937 random(11);
+    for (char &c : reply)
+        c = char(random());
+    QByteArray wire;
+    std::thread reader([&]() {
+        QByteArray part;
+        while (wire.size() < 4 + reply.size() && peer.readExact(qMin(1 << 16, 4 + reply.size() - wire.size()), part)) {
+            wire += part;
+            QThread::msleep(1);
+        }
+    });
+    const bool written = port->writePacket(reply.constData(), quint32(reply.size()));
+    reader.join();
+    EXPECT_TRUE(written);
+    ASSERT_EQ(wire.size(), 4 + reply.size());
+    EXPECT_EQ(wire.left(4), hex("00400000"));
+    EXPECT_TRUE(wire.mid(4) == reply);
 }
 
 TEST_F(PortTest, ZeroTimeoutDoesNotWait)
