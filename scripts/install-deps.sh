@@ -11,6 +11,8 @@ packages=(
   libsqlite3-dev sqlite3
   libicu-dev
   googletest libgmock-dev libgtest-dev libbenchmark-dev
+  libtsan2
+  clang libclang-rt-14-dev llvm-14
 )
 
 missing=()
