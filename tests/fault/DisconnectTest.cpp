@@ -4,10 +4,9 @@
 #include "FaultSupport.h"
 
 #include "Helpers.h"
-#include "PDebugLog.h"
+#include "PRow.h"
 #include "PSession.h"
 #include "PTableV4.h"
-#include "PRow.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -204,8 +203,8 @@ protected:
         return text;
     }
 
-    // Sends the requests, leaves right after the last, and waits until the session has gone,
-    // while a bystander is answered.
+    // Sends the requests (each before the last opens something: result 1, handle 1), leaves right
+    // after the last, and waits until the session has gone; a bystander is answered meanwhile.
     void leaveDuring(const QList<QByteArray> &requests)
     {
         markBaseline();

@@ -1,7 +1,7 @@
 #include "FuzzSupport.h"
 
-#include "PDebugLog.h"
 #include "FuzzPaths.h"
+#include "PDebugLog.h"
 #include "PSettings.h"
 #include "TableFileIO.h"
 #include "Version.h"
@@ -100,11 +100,6 @@ void initialize(int *argc, char ***argv)
     platform::confinedRoot = scratch;
     sqlBaseBytes = makeSqlBase();
     check(!sqlBaseBytes.isEmpty(), "the SQL base fixture could be made");
-}
-
-QString scratchPath()
-{
-    return scratch;
 }
 
 QString scratchFile(const QString &name)

@@ -19,7 +19,7 @@ extern const QByteArray kSeparator;
 // and the scratch folder as the place of every terminal path (removed again at exit).
 void initialize(int *argc, char ***argv);
 
-QString scratchPath();
+// A file of the scratch folder.
 QString scratchFile(const QString &name);
 
 // Empties the scratch folder and restarts the debug log in it.
@@ -28,6 +28,7 @@ void emptyScratch();
 // a V3 table, an SQL base with a table, and a folder with a file.
 void resetScratchWithFixtures();
 
+// Writes a file of the scratch folder; false when not every byte was written.
 bool writeFile(const QString &name, const QByteArray &bytes);
 
 // At most maxParts parts; the last one takes the rest of the input.
