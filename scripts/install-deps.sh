@@ -13,6 +13,8 @@ packages=(
   dbus-daemon
   googletest libgmock-dev libgtest-dev libbenchmark-dev
   xvfb xdotool
+  libtsan2
+  clang libclang-rt-14-dev llvm-14
 )
 
 missing=()
