@@ -23,10 +23,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # Qt is not instrumented: tests/support/TsanQtAnnotations.cpp shows ThreadSanitizer the order that
 # Qt's locks and thread ends give, and the suppressions file lists what is left, with reasons.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOREL_WERROR=ON -DVOREL_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j"$jobs" --target core_tests transport_tests fault_tests
+cmake --build build-tsan -j"$jobs" --target core_tests transport_tests link_tests fault_tests
 export TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 suppressions=$PWD/scripts/tsan-suppressions.txt"
 ctest --test-dir build-tsan/tests/core -R Settings --output-on-failure -j"$jobs" --timeout 300
-ctest --test-dir build-tsan/tests/transport --output-on-failure -j"$jobs" --timeout 300
+# The radio tests hand work to a fake Bluetooth daemon's thread through Qt's event queue, whose
+# ordering the annotations do not cover; they run in the other two builds.
+ctest --test-dir build-tsan/tests/transport -E BluezRadio --output-on-failure -j"$jobs" --timeout 300
 ctest --test-dir build-tsan/tests/fault --output-on-failure -j"$jobs" --timeout 300
 unset TSAN_OPTIONS
 
