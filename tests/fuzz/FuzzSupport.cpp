@@ -85,10 +85,20 @@ QByteArray makeSqlBase()
     return bytes;
 }
 
+// Qt's warnings about what a fuzz input asks for (codecs that cannot be loaded, reads past an
+// end) would drown libFuzzer's own report; more serious messages still go out.
+void quietWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg)
+        return;
+    std::fprintf(stderr, "%s (%s:%d)\n", qPrintable(text), context.file ? context.file : "?", context.line);
+}
+
 } // namespace
 
 void initialize(int *argc, char ***argv)
 {
+    qInstallMessageHandler(quietWarnings);
     // Never destroyed: at exit Qt's own globals may be gone before it.
     new QCoreApplication(*argc, *argv);
     PSettings defaults;

@@ -110,6 +110,8 @@ void dispatcherSeeds(Corpus &c)
     // Requests cut short: the arguments end before the layer expects them to.
     c.add(joined({Request("OpenFile"), Request("ReadFile").word(1), Request("WriteFile").word(1).word(100).raw("AB"),
                   Request("SetFuture").str("TerminalEncode"), QByteArray("SeekFile", 8), QByteArray()}));
+    // A name that the end of the request cuts off before its NUL.
+    c.add(joined({QByteArray("CONNECT"), QByteArray("GetDelimeter")}));
     c.add(joined({Request("OpenFile").str("C:\\..\\..\\DATA.TXT"), Request("OpenFile").str("\\\\server\\share\\x"),
                   Request("FindFirstFile").str("C:\\SUB\\?NNER.*"), Request("connect")}));
 }
