@@ -9,33 +9,6 @@
 #include <cstring>
 #include <memory>
 
-Request::Request(const char *name)
-{
-    payload.append(name);
-    payload.append('\0');
-}
-
-Request &Request::str(const QByteArray &text)
-{
-    payload.append(text);
-    payload.append('\0');
-    return *this;
-}
-
-Request &Request::word(quint32 value)
-{
-    char bytes[4];
-    writeUInt32BE(bytes, value);
-    payload.append(bytes, 4);
-    return *this;
-}
-
-Request &Request::raw(const QByteArray &bytes)
-{
-    payload.append(bytes);
-    return *this;
-}
-
 Reply sendExact(VorelProtocol &protocol, const QByteArray &payload, int length)
 {
     if (length < 0)
@@ -57,16 +30,6 @@ Reply sendWithStale(VorelProtocol &protocol, const QByteArray &buffer, int lengt
     if (reply.known)
         reply.bytes = QByteArray(protocol.reply(), int(protocol.replySize()));
     return reply;
-}
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
-
-QString terminalPath(const QString &localPath)
-{
-    return QStringLiteral("C:") + QString(localPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
 DefaultSettings::DefaultSettings()

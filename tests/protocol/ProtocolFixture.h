@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Request.h"
+
 #include "PSettings.h"
 #include "TempDir.h"
 #include "VorelProtocol.h"
@@ -11,21 +13,6 @@
 #include <gtest/gtest.h>
 
 // A request payload built the way a terminal packs one: the name, NUL, then the arguments.
-class Request
-{
-public:
-    explicit Request(const char *name);
-    Request &str(const QByteArray &text);
-    Request &str(const QString &text) { return str(text.toLatin1()); }
-    Request &str(const char *text) { return str(QByteArray(text)); }
-    Request &word(quint32 value);
-    Request &raw(const QByteArray &bytes);
-    const QByteArray &bytes() const { return payload; }
-
-private:
-    QByteArray payload;
-};
-
 struct Reply
 {
     bool known = false;
@@ -39,9 +26,6 @@ Reply sendExact(VorelProtocol &protocol, const QByteArray &payload, int length =
 // for the earlier requests still in a session's receive buffer.
 Reply sendWithStale(VorelProtocol &protocol, const QByteArray &buffer, int length);
 
-QByteArray hex(const char *text);
-// "/tmp/x/a.txt" as a terminal writes it: "C:\tmp\x\a.txt".
-QString terminalPath(const QString &localPath);
 
 // Puts the default settings in place for its lifetime, as a program does at start-up.
 class DefaultSettings

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Request.h"
+
 #include "PFrontEnd.h"
 #include "PSettings.h"
 
@@ -39,24 +41,6 @@ private:
     int sock = -1;
 };
 
-// A request as a terminal packs it: the name, NUL, then the arguments.
-class Request
-{
-public:
-    explicit Request(const char *name);
-    Request &str(const QByteArray &text);
-    Request &str(const QString &text) { return str(text.toLatin1()); }
-    Request &word(quint32 value);
-    Request &raw(const QByteArray &bytes);
-    operator QByteArray() const { return payload; }
-
-private:
-    QByteArray payload;
-};
-
-QByteArray hex(const char *text);
-// "/tmp/x/a.txt" as a terminal writes it: "C:\tmp\x\a.txt".
-QString terminalPath(const QString &localPath);
 
 // A connected loopback TCP pair: `peer` for the test, `accepted` to hand to a port.
 bool makeTcpPair(int &peer, int &accepted);
