@@ -103,4 +103,10 @@ SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, co
     return outcome(n, count);
 }
 
+bool widenListenQueue(qintptr descriptor)
+{
+    // listen() on a socket that already listens only changes the length of its queue.
+    return ::listen(int(descriptor), SOMAXCONN) == 0;
+}
+
 } // namespace platform

@@ -16,6 +16,11 @@ qintptr duplicateSocket(qintptr descriptor);
 // sees the link gone.
 void shutdownSocket(qintptr descriptor);
 
+// Lengthens the kernel's queue of connections not yet accepted on a listening socket to the
+// system's maximum. Qt asks for 50, and Linux drops the connections of a larger burst unseen
+// while their terminals believe they are connected. False when the kernel refused.
+bool widenListenQueue(qintptr descriptor);
+
 // Blocking mode for a connected socket that Qt adopted (Qt makes it non-blocking): every wait
 // then happens inside the receive or send itself, one system call instead of a failed try, a
 // poll and a retry. False when the mode cannot be set.

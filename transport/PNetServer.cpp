@@ -1,5 +1,6 @@
 #include "PNetServer.h"
 
+#include "NativeSocket.h"
 #include "PSettings.h"
 
 PNetServer::PNetServer(QObject *parent)
@@ -14,6 +15,7 @@ bool PNetServer::start()
         return false;
     if (!listen(QHostAddress::Any, quint16(port)))
         return false;
+    platform::widenListenQueue(socketDescriptor());
     running = true;
     return true;
 }
