@@ -109,7 +109,7 @@ bool BenchTerminal::call(const QByteArray &request, std::vector<char> &reply, qu
     return sendPacket(request) && readPacket(reply, length);
 }
 
-bool BenchTerminal::sendAll(const char *data, size_t length)
+bool sendFully(int fd, const char *data, size_t length)
 {
     while (length > 0) {
         const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
@@ -123,7 +123,7 @@ bool BenchTerminal::sendAll(const char *data, size_t length)
     return true;
 }
 
-bool BenchTerminal::receiveAll(char *data, size_t length)
+bool receiveFully(int fd, char *data, size_t length)
 {
     while (length > 0) {
         const ssize_t n = ::recv(fd, data, length, 0);

@@ -5,6 +5,10 @@
 
 #include <vector>
 
+// Every byte over a blocking socket, or false; EINTR is retried. The raw server uses them too.
+bool sendFully(int fd, const char *data, size_t length);
+bool receiveFully(int fd, char *data, size_t length);
+
 // A terminal on a blocking loopback TCP socket, as lean as a client can be so that the figures
 // measure the server. Every send, receive and connect gives up after kWaitSeconds: a server that
 // hangs ends the figure with an error instead of stopping the run.
@@ -32,8 +36,8 @@ public:
     bool call(const QByteArray &request, std::vector<char> &reply, quint32 &length);
 
     // Raw bytes, without framing: the streaming reference.
-    bool sendAll(const char *data, size_t length);
-    bool receiveAll(char *data, size_t length);
+    bool sendAll(const char *data, size_t length) { return sendFully(fd, data, length); }
+    bool receiveAll(char *data, size_t length) { return receiveFully(fd, data, length); }
 
 private:
     bool sendParts(struct iovec *parts, int count);

@@ -1,5 +1,7 @@
 #include "RawServer.h"
 
+#include "BenchTerminal.h"
+
 #include "Helpers.h"
 
 #include <arpa/inet.h>
@@ -22,34 +24,6 @@ namespace {
 
 constexpr quint32 kMaxRequest = 0x100000;
 
-bool readFully(int fd, char *data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::recv(fd, data, length, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= size_t(n);
-    }
-    return true;
-}
-
-bool writeFully(int fd, const char *data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= size_t(n);
-    }
-    return true;
-}
-
 // The length and the reply in one call; short writes finish with plain sends.
 bool sendReply(int fd, const char *reply, quint32 length)
 {
@@ -63,8 +37,8 @@ bool sendReply(int fd, const char *reply, quint32 length)
     if (n < 0)
         return false;
     if (size_t(n) < 4)
-        return writeFully(fd, head + n, 4 - size_t(n)) && writeFully(fd, reply, length);
-    return writeFully(fd, reply + (n - 4), length - size_t(n - 4));
+        return sendFully(fd, head + n, 4 - size_t(n)) && sendFully(fd, reply, length);
+    return sendFully(fd, reply + (n - 4), length - size_t(n - 4));
 }
 
 std::string localPath(const char *terminalPath)
@@ -99,10 +73,10 @@ public:
             return;
         for (;;) {
             char head[4];
-            if (!readFully(fd, head, 4))
+            if (!receiveFully(fd, head, 4))
                 return;
             const quint32 length = readUInt32BE(head);
-            if (length == 0 || length > kMaxRequest || !readFully(fd, request.get(), length))
+            if (length == 0 || length > kMaxRequest || !receiveFully(fd, request.get(), length))
                 return;
             // Every name ends inside the request buffer.
             request.get()[length] = 0;
@@ -172,7 +146,7 @@ private:
         std::memset(bytes, 0x5A, piece);
         for (quint32 done = 0; done < total;) {
             const quint32 n = qMin(piece, total - done);
-            if (!writeFully(fd, bytes, n))
+            if (!sendFully(fd, bytes, n))
                 return false;
             done += n;
         }
@@ -183,7 +157,7 @@ private:
     {
         for (quint32 done = 0; done < total;) {
             const quint32 n = qMin(piece, total - done);
-            if (!readFully(fd, bytes, n))
+            if (!receiveFully(fd, bytes, n))
                 return false;
             done += n;
         }
