@@ -13,4 +13,7 @@ public:
     virtual void setIndicator(int value) = 0;
     virtual void setMessage(const QString &text) = 0;
     virtual void setType(const QString &text) = 0;
+    // True once the program is ending and the session has been told to stop: long work (a
+    // conversion, a wait for a program) ends at its next safe point. Any thread may ask.
+    virtual bool stopRequested() const { return false; }
 };
