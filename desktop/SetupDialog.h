@@ -8,7 +8,9 @@
 class QComboBox;
 
 // The modal settings dialog: edits a copy of the settings on six tabs, switches the language
-// live, shows the Bluetooth radio, and stores and saves the copy when the user confirms.
+// live, shows the Bluetooth radio, and stores and saves the copy when the user confirms. Its tab bar
+// never scrolls or elides (set in the form): the dialog grows from its designed size instead, so
+// that every tab title and page shows whole with whatever fonts and language the desktop has.
 class SetupDialog : public QDialog
 {
     Q_OBJECT

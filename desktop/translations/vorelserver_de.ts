@@ -75,6 +75,13 @@
     </message>
 </context>
 <context>
+    <name>PSerialServer</name>
+    <message>
+        <source>Usb HA-N60/62 (%1)</source>
+        <translation>USB-Ladestation HA-N60/62 (%1)</translation>
+    </message>
+</context>
+<context>
     <name>PSession</name>
     <message>
         <source>Connection is established</source>
@@ -99,6 +106,10 @@
     <message>
         <source>[DT-930 mode]</source>
         <translation>[DT-930-Modus]</translation>
+    </message>
+    <message>
+        <source>Waiting port</source>
+        <translation>Warten auf den Port</translation>
     </message>
 </context>
 <context>
@@ -155,7 +166,7 @@
     <name>SetupDialog</name>
     <message>
         <source>VorelServer setup</source>
-        <translation>VorelServer Einstellungen</translation>
+        <translation>VorelServer-Einstellungen</translation>
     </message>
     <message>
         <source>Network</source>
@@ -239,7 +250,7 @@
     </message>
     <message>
         <source>Run the server at startup</source>
-        <translation>Server beim Start starten</translation>
+        <translation>Server beim Programmstart starten</translation>
     </message>
     <message>
         <source>Run minimized</source>

@@ -7,8 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -327,6 +330,87 @@ TEST_F(Setup, ChoosingALanguageRetranslatesTheWholeDialogAtOnce)
     EXPECT_EQ(saved.language, german);
     languages.init();
 }
+
+// ---- Fit ------------------------------------------------------------------------------------
+
+struct FitRow
+{
+    const char *name;
+    QLocale::Language opensIn;
+    QLocale::Language switchesTo; // in the open dialog; opensIn for none
+};
+
+void PrintTo(const FitRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+class Fit : public Setup, public ::testing::WithParamInterface<FitRow>
+{
+};
+
+// Every visible widget of a tab page lies inside the page, and those a layout placed are no smaller
+// than their content needs (a squeezed label or check box cuts its text).
+void expectWhole(QWidget *page, const QString &tab)
+{
+    for (QWidget *w : page->findChildren<QWidget *>()) {
+        if (!w->isVisible())
+            continue;
+        const QRect inPage(w->mapTo(page, QPoint(0, 0)), w->size());
+        const std::string where = (tab + QLatin1Char(' ') + w->objectName()).toStdString();
+        EXPECT_TRUE(page->rect().contains(inPage)) << where;
+        if (w->parentWidget() == page || qobject_cast<QGroupBox *>(w->parentWidget())) {
+            EXPECT_GE(w->width(), w->minimumSizeHint().width()) << where;
+            EXPECT_GE(w->height(), w->minimumSizeHint().height()) << where;
+        }
+    }
+}
+
+TEST_P(Fit, TheDialogGrowsUntilEveryTabAndItsContentShowsWhole)
+{
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TRANSLATION_QM_DIR "/vorelserver_de.qm"), dir.file("vorelserver_de.qm")));
+    languages.scan();
+    const QString opensIn = QLocale::languageToString(GetParam().opensIn);
+    const QString language = QLocale::languageToString(GetParam().switchesTo);
+    ASSERT_TRUE(languages.contains(language));
+    ScopedSettings chosen([&](PSettings &s) { s.language = opensIn; });
+    radio.present = true; // the Bluetooth tab at its fullest
+    SetupDialog dialog(nullptr);
+    run(dialog, [&](SetupDialog &d) {
+        if (language != opensIn) {
+            d.ui.comboBoxLanguage->setCurrentText(language);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        }
+        EXPECT_EQ(languages.currentLanguage(), language);
+        EXPECT_GE(d.width(), 466);
+        EXPECT_GE(d.height(), 249);
+        QTabWidget *tabs = d.ui.tabWidget;
+        QTabBar *bar = tabs->tabBar();
+        EXPECT_TRUE(d.rect().contains(tabs->geometry()));
+        EXPECT_TRUE(tabs->rect().contains(bar->geometry()));
+        for (QToolButton *scroll : bar->findChildren<QToolButton *>())
+            EXPECT_FALSE(scroll->isVisible()) << "scroll buttons";
+        for (int i = 0; i < tabs->count(); ++i) {
+            const QString tab = tabs->tabText(i);
+            EXPECT_TRUE(bar->rect().contains(bar->tabRect(i))) << tab.toStdString();
+            EXPECT_GE(bar->tabRect(i).width(), bar->fontMetrics().horizontalAdvance(tab)) << tab.toStdString();
+            tabs->setCurrentIndex(i);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            QWidget *page = tabs->widget(i);
+            EXPECT_TRUE(QRect(QPoint(0, 0), tabs->size()).contains(QRect(page->mapTo(tabs, QPoint(0, 0)), page->size())))
+                << tab.toStdString();
+            expectWhole(page, tab);
+        }
+        d.reject();
+    });
+    languages.init();
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, Fit,
+                         ::testing::Values(FitRow{"English", QLocale::English, QLocale::English},
+                                           FitRow{"German", QLocale::German, QLocale::German},
+                                           FitRow{"GermanChosenWhileOpen", QLocale::English, QLocale::German}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // ---- Bluetooth radio ------------------------------------------------------------------------
 
