@@ -7,6 +7,8 @@ namespace platform {
 
 bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode)
 {
+    if (const ProgramRunner runner = detail::programRunner.load())
+        return runner(program, parameters, wait, exitCode);
     exitCode = 0;
     QProcess process;
     process.setProgram(program);

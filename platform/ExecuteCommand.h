@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+
 namespace platform {
 
 // How long a program may take to start before the start counts as failed.
@@ -15,5 +17,19 @@ constexpr int kProgramStartTimeoutMs = 10000;
 // program ends and `exitCode` gets its exit code. A program that crashed reads as the negated
 // signal number, never as 0. False when the program could not be started.
 bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode);
+
+// What executeCommand hands its calls to instead of starting programs, with the same contract;
+// tests and fuzz targets put one in place so that no program starts.
+using ProgramRunner = bool (*)(const QString &program, const QString &parameters, bool wait, qint32 &exitCode);
+
+namespace detail {
+inline std::atomic<ProgramRunner> programRunner{nullptr};
+} // namespace detail
+
+// Puts `runner` in use (null: programs start again) and returns the one in use before.
+inline ProgramRunner setProgramRunner(ProgramRunner runner)
+{
+    return detail::programRunner.exchange(runner);
+}
 
 } // namespace platform

@@ -12,6 +12,9 @@ namespace platform {
 
 namespace {
 
+// Empty: the machine's own root.
+QString confiningRoot;
+
 bool isSeparator(QChar c)
 {
     return c == QLatin1Char('\\') || c == QLatin1Char('/');
@@ -54,6 +57,13 @@ bool resolveComponent(const QString &folder, const QString &name, QString &resol
 
 } // namespace
 
+QString setTerminalRoot(const QString &folder)
+{
+    QString previous = confiningRoot;
+    confiningRoot = folder;
+    return previous;
+}
+
 bool mapTerminalPath(const QString &text, QString &path)
 {
     path.clear();
@@ -76,7 +86,8 @@ bool mapTerminalPath(const QString &text, QString &path)
     // Windows resolves "." and ".." by text before it looks at the disk; so do we, so that
     // "C:\DATA\missing\..\A.TXT" still means "/DATA/A.TXT".
     QStringList parts;
-    if (!rooted)
+    // A confined terminal has no other place to start from than its root.
+    if (!rooted && confiningRoot.isEmpty())
         parts = QDir::currentPath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
     const QStringList given = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString &part : given) {
@@ -90,7 +101,7 @@ bool mapTerminalPath(const QString &text, QString &path)
         parts.append(part);
     }
 
-    QString result = QStringLiteral("/");
+    QString result = confiningRoot.isEmpty() ? QStringLiteral("/") : confiningRoot;
     bool parentExists = true;
     for (const QString &part : parts) {
         QString name = part;
@@ -120,7 +131,7 @@ bool mapTerminalPattern(const QString &text, QString &folder, QString &nameFilte
     if (cut < 0 && startsWithDrive(text))
         cut = 2;
     if (cut < 0) {
-        folder = QDir::currentPath();
+        folder = confiningRoot.isEmpty() ? QDir::currentPath() : confiningRoot;
         nameFilter = text;
         return true;
     }

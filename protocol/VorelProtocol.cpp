@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTextCodec>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -77,7 +78,7 @@ const VorelProtocol::Command VorelProtocol::commands[36] = {
 
 void VorelProtocol::FreeDeleter::operator()(char *bytes) const
 {
-    platform::freeZeroPages(bytes, kBufferSize);
+    platform::freeZeroPages(bytes - lead, size);
 }
 
 VorelProtocol::VorelProtocol(BufferAllocator allocate)
@@ -86,7 +87,15 @@ VorelProtocol::VorelProtocol(BufferAllocator allocate)
         allocate = zeroFilled;
     handles.clear();
     workBuffer.reset(static_cast<char *>(allocate(kBufferSize)));
-    replyBuffer.reset(static_cast<char *>(allocate(kBufferSize)));
+    // A page more than the buffer needs, so that it can start where ReadFile's data want to be.
+    constexpr std::size_t kPage = 4096;
+    if (char *pages = static_cast<char *>(allocate(kBufferSize + kPage))) {
+        const std::size_t dataAt = std::size_t(reinterpret_cast<std::uintptr_t>(pages) + 8) % kPage;
+        const std::size_t lead = (kReadDataInPage + kPage - dataAt) % kPage;
+        replyBuffer.reset(pages + lead);
+        replyBuffer.get_deleter().lead = lead;
+        replyBuffer.get_deleter().size = kBufferSize + kPage;
+    }
     const PSettings current = settings.snapshot();
     tableCodec = codecNamed(current.tableCharset);
     terminalCodec = codecNamed(current.terminalCharset);

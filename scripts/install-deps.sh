@@ -11,7 +11,7 @@ packages=(
   libsqlite3-dev sqlite3
   libicu-dev
   dbus-daemon
-  googletest libgmock-dev libgtest-dev libbenchmark-dev
+  googletest libgmock-dev libgtest-dev
   xvfb xdotool
   libtsan2
   clang libclang-rt-14-dev llvm-14

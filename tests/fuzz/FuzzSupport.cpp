@@ -1,9 +1,10 @@
 #include "FuzzSupport.h"
 
-#include "FuzzPaths.h"
+#include "ExecuteCommand.h"
 #include "PDebugLog.h"
 #include "PSettings.h"
 #include "TableFileIO.h"
+#include "TerminalPath.h"
 #include "Version.h"
 
 #include <QCoreApplication>
@@ -94,6 +95,13 @@ void quietWarnings(QtMsgType type, const QMessageLogContext &context, const QStr
     std::fprintf(stderr, "%s (%s:%d)\n", qPrintable(text), context.file ? context.file : "?", context.line);
 }
 
+// Whatever a terminal asks, no program starts here: ExecuteCommand always fails.
+bool refuseProgram(const QString &, const QString &, bool, qint32 &exitCode)
+{
+    exitCode = 0;
+    return false;
+}
+
 } // namespace
 
 void initialize(int *argc, char ***argv)
@@ -107,7 +115,9 @@ void initialize(int *argc, char ***argv)
     // Every table file here exists and is ours: a refused open must not sleep ten seconds.
     setTableOpenRetryDelay(0);
 
-    platform::confinedRoot = scratch;
+    // A terminal names any file of the PC and any program; a fuzzer must reach neither.
+    platform::setTerminalRoot(scratch);
+    platform::setProgramRunner(refuseProgram);
     sqlBaseBytes = makeSqlBase();
     check(!sqlBaseBytes.isEmpty(), "the SQL base fixture could be made");
 }

@@ -16,7 +16,8 @@ namespace fuzz {
 extern const QByteArray kSeparator;
 
 // Once per process: the application object, the default settings, table opens that do not wait,
-// and the scratch folder as the place of every terminal path (removed again at exit).
+// the scratch folder as the place of every terminal path (removed again at exit), and no program
+// started for ExecuteCommand.
 void initialize(int *argc, char ***argv);
 
 // A file of the scratch folder.

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdint>
+
 using FileCommands = ProtocolTest;
 
 namespace {
@@ -65,6 +67,19 @@ TEST_F(FileCommands, ReadFileNearTheEnd)
     EXPECT_EQ(lastEntry(), QStringLiteral("ReadFile (1, -1)\nresult = 0 read = -1"));
     EXPECT_EQ(call(Request("ReadFile").word(7).word(4)), hex("00000000 00000000"));
     EXPECT_EQ(lastEntry(), QStringLiteral("ReadFile (7, 4)\nresult = 0 read = 0"));
+}
+
+// The data of a large read sit where the kernel copies them at full speed (a few bytes past the
+// file pages' alignment costs three quarters of the read's speed), and the reply is unchanged.
+TEST_F(FileCommands, ReadFileDataLieWhereTheKernelCopiesThemFast)
+{
+    const QByteArray content = bytesOf(0x100000);
+    ASSERT_TRUE(writeAll(local("block.bin"), content));
+    ASSERT_EQ(call(Request("OpenFile").str(terminal("block.bin"))), hex("00000001 00000001"));
+
+    EXPECT_EQ(call(Request("ReadFile").word(1).word(0x100000)), hex("00000001 00100000") + content);
+    const auto dataAt = reinterpret_cast<std::uintptr_t>(protocol.reply() + 8);
+    EXPECT_EQ(dataAt % 4096, VorelProtocol::kReadDataInPage);
 }
 
 TEST_F(FileCommands, CountsAreLimitedToTheLargestPayload)

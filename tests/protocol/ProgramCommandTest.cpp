@@ -3,6 +3,8 @@
 
 #include "ProtocolFixture.h"
 
+#include "ExecuteCommand.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
@@ -95,4 +97,42 @@ TEST_F(ProgramCommand, AProgramThatDoesNotStartAnswersZeroes)
     // A file that is not executable does not start either.
     ASSERT_TRUE(writeAll(local("plain.txt"), "text"));
     EXPECT_EQ(execute(terminal("plain.txt"), "", 1), hex("00000000 00000000"));
+}
+
+namespace {
+
+QString ranProgram;
+QString ranParameters;
+bool ranWaiting = false;
+
+bool standInRunner(const QString &program, const QString &parameters, bool wait, qint32 &exitCode)
+{
+    ranProgram = program;
+    ranParameters = parameters;
+    ranWaiting = wait;
+    exitCode = 42;
+    return true;
+}
+
+} // namespace
+
+// A stand-in takes the place of starting programs, as the fuzz targets need; removed, programs
+// start again.
+TEST_F(ProgramCommand, AStandInRunsInsteadOfThePrograms)
+{
+    const QString program = script("show.sh", kShowArguments);
+    struct Unset
+    {
+        ~Unset() { platform::setProgramRunner(nullptr); } // even when a check fails early
+    } unset;
+    EXPECT_EQ(platform::setProgramRunner(standInRunner), nullptr);
+    EXPECT_EQ(execute(program, "p q", 1), hex("00000001 0000002A"));
+    EXPECT_EQ(platform::setProgramRunner(nullptr), &standInRunner);
+    EXPECT_EQ(ranProgram, local("show.sh"));
+    EXPECT_EQ(ranParameters, QStringLiteral("p q"));
+    EXPECT_TRUE(ranWaiting);
+    EXPECT_FALSE(QFile::exists(local("args.txt")));
+
+    EXPECT_EQ(execute(program, "p", 1), hex("00000001 00000007"));
+    EXPECT_EQ(readAll(local("args.txt")), QByteArray("1|p"));
 }

@@ -120,6 +120,35 @@ TEST_F(TerminalPath, PatternsSplitAtTheLastSeparator)
     EXPECT_EQ(folder, QStringLiteral("/"));
 }
 
+// The fuzz targets' confinement: whatever a terminal writes, the path stays inside the folder,
+// with the same rules as on the whole machine; unset, the machine's root is back.
+TEST_F(TerminalPath, AConfiningRootHoldsEveryPath)
+{
+    const QString inside = dir.file(QStringLiteral("Data"));
+    struct Unconfine
+    {
+        ~Unconfine() { platform::setTerminalRoot(QString()); } // even when a check fails early
+    } unconfine;
+    EXPECT_EQ(platform::setTerminalRoot(inside), QString());
+    EXPECT_EQ(mapped(QStringLiteral("C:\\SUB\\file.txt")), inside + QStringLiteral("/Sub/File.TXT"));
+    EXPECT_EQ(mapped(QStringLiteral("C:\\..\\..\\etc\\passwd")), inside + QStringLiteral("/etc/passwd"));
+    EXPECT_EQ(mapped(QStringLiteral("..\\x")), inside + QStringLiteral("/x"));
+    EXPECT_EQ(mapped(QStringLiteral("sub\\")), inside + QStringLiteral("/Sub/"));
+    EXPECT_EQ(mapped(QStringLiteral("\\")), inside + QStringLiteral("/"));
+    QString path;
+    EXPECT_FALSE(mapTerminalPath(QStringLiteral("\\\\server\\share"), path));
+    QString folder;
+    QString filter;
+    ASSERT_TRUE(mapTerminalPattern(QStringLiteral("*.txt"), folder, filter));
+    EXPECT_EQ(folder, inside);
+    ASSERT_TRUE(mapTerminalPattern(QStringLiteral("C:\\..\\*"), folder, filter));
+    EXPECT_EQ(folder, inside);
+
+    EXPECT_EQ(platform::setTerminalRoot(QString()), inside);
+    EXPECT_EQ(mapped(QStringLiteral("C:\\etc")), QStringLiteral("/etc"));
+    EXPECT_EQ(mapped(QStringLiteral("Data")), inside);
+}
+
 namespace {
 
 struct MatchRow
