@@ -1,6 +1,7 @@
 #include "FakeLinks.h"
 
 #include "IrdaDeviceList.h"
+#include "NativeSocket.h"
 
 #include <atomic>
 #include <cerrno>
@@ -14,6 +15,21 @@
 namespace {
 
 constexpr int kFirstNumber = 256;
+
+// Stand-in stacks alive; the strict sends last as long as any of them (main thread only).
+int strictStacks = 0;
+
+void strictStackMade()
+{
+    if (strictStacks++ == 0)
+        platform::setWholeMessageSends(true);
+}
+
+void strictStackGone()
+{
+    if (--strictStacks == 0)
+        platform::setWholeMessageSends(false);
+}
 
 socklen_t abstractAddress(const QByteArray &name, sockaddr_un &address)
 {
@@ -65,13 +81,24 @@ bool isOpen(int fd)
     return fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
 }
 
+int makeRadioStrict(qintptr socket)
+{
+    if (socket < 0)
+        return -1;
+    const int size = kRadioSendBuffer;
+    ::setsockopt(int(socket), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    return platform::sendBufferSize(socket);
+}
+
 FakeBluetoothStack::FakeBluetoothStack()
     : previous(platform::setBluetoothStack(this))
 {
+    strictStackMade();
 }
 
 FakeBluetoothStack::~FakeBluetoothStack()
 {
+    strictStackGone();
     platform::setBluetoothStack(previous);
     if (sentinel >= 0)
         ::close(sentinel);
@@ -116,8 +143,9 @@ void FakeBluetoothStack::withdraw()
         ::close(number);
 }
 
-bool FakeBluetoothStack::peerAddress(qintptr, quint64 &address)
+bool FakeBluetoothStack::peerAddress(qintptr socket, quint64 &address)
 {
+    sendBuffer = makeRadioStrict(socket);
     if (!knowsPeer)
         return false;
     address = peer;
@@ -127,10 +155,12 @@ bool FakeBluetoothStack::peerAddress(qintptr, quint64 &address)
 FakeIrdaStack::FakeIrdaStack()
     : previous(platform::setIrdaStack(this))
 {
+    strictStackMade();
 }
 
 FakeIrdaStack::~FakeIrdaStack()
 {
+    strictStackGone();
     platform::setIrdaStack(previous);
 }
 
@@ -144,8 +174,9 @@ bool FakeIrdaStack::listen(qintptr &socket, bool ircomm)
     return socket >= 0;
 }
 
-bool FakeIrdaStack::deviceList(qintptr, QByteArray &bytes)
+bool FakeIrdaStack::deviceList(qintptr socket, QByteArray &bytes)
 {
+    sendBuffer = makeRadioStrict(socket);
     if (listFails)
         return false;
     bytes = list;

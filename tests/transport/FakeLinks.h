@@ -20,6 +20,15 @@ int connectLocal(const QByteArray &name);
 // True while `fd` is an open descriptor.
 bool isOpen(int fd);
 
+// The send buffer the stand-ins give each accepted socket, as asked of the kernel (which
+// doubles it): small, as a radio link's is next to a 1 MiB reply.
+constexpr int kRadioSendBuffer = 4096;
+// Makes an accepted socket as strict as a radio link's: the small send buffer, and while any
+// stand-in stack lives a send larger than that buffer fails (see platform::setWholeMessageSends).
+// The stacks do it where they first see the socket: the listener asks them for the peer's name
+// before the session starts. Gives the buffer's size in the kernel's count; -1 for no socket.
+int makeRadioStrict(qintptr socket);
+
 class FakeBluetoothStack : public platform::BluetoothStack
 {
 public:
@@ -46,6 +55,8 @@ public:
     // listener closed it before taking the record back). A listener that closed the number once
     // more afterwards would close this instead: the test checks it is still open.
     int sentinel = -1;
+    // The send buffer of the last accepted socket, in the kernel's count; -1 before any.
+    int sendBuffer = -1;
 
 private:
     platform::BluetoothStack *previous;
@@ -65,6 +76,7 @@ public:
     QByteArray list;
     QByteArray name;
     QList<bool> listens;
+    int sendBuffer = -1;
 
 private:
     platform::IrdaStack *previous;
