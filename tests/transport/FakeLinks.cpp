@@ -3,6 +3,10 @@
 #include "IrdaDeviceList.h"
 #include "NativeSocket.h"
 
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -226,4 +230,70 @@ QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices)
         bytes.replace(at + 8 + kNameSize, 3, "ZYX");
     }
     return bytes;
+}
+
+namespace {
+const QString kDaemonConnection = QStringLiteral("vorel-fake-bluez");
+const QString kClientConnection = QStringLiteral("vorel-bluez-client");
+} // namespace
+
+FakeBluezBus::FakeBluezBus(QDBusVirtualObject &daemon)
+    : fake(daemon)
+{
+    context.moveToThread(&server);
+    fake.moveToThread(&server);
+}
+
+FakeBluezBus::~FakeBluezBus()
+{
+    client = QDBusConnection(QString());
+    QDBusConnection::disconnectFromBus(kClientConnection);
+    if (server.isRunning()) {
+        QMetaObject::invokeMethod(
+            &context, []() { QDBusConnection::disconnectFromBus(kDaemonConnection); },
+            Qt::BlockingQueuedConnection);
+        server.quit();
+        server.wait();
+    }
+    if (daemon.state() != QProcess::NotRunning) {
+        daemon.kill();
+        daemon.waitForFinished(5000);
+    }
+}
+
+bool FakeBluezBus::available()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty();
+}
+
+bool FakeBluezBus::start()
+{
+    daemon.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(5000))
+        return false;
+    while (address.isEmpty() && daemon.waitForReadyRead(5000))
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+    if (address.isEmpty())
+        return false;
+
+    server.start();
+    std::atomic<int> served{0};
+    QMetaObject::invokeMethod(
+        &context,
+        [this, &served]() {
+            QDBusConnection bus = QDBusConnection::connectToBus(address, kDaemonConnection);
+            served = bus.registerService(QStringLiteral("org.bluez"))
+                    && bus.registerVirtualObject(QStringLiteral("/"), &fake, QDBusConnection::SubPath)
+                ? 1 : -1;
+        },
+        Qt::QueuedConnection);
+    QElapsedTimer timer;
+    timer.start();
+    while (served == 0 && timer.elapsed() < 5000)
+        QThread::msleep(5);
+    if (served != 1)
+        return false;
+    client = QDBusConnection::connectToBus(address, kClientConnection);
+    return client.isConnected();
 }

@@ -5,7 +5,13 @@
 #include "IrdaStack.h"
 
 #include <QByteArray>
+#include <QDBusConnection>
 #include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QThread>
+
+class QDBusVirtualObject;
 
 // Stand-ins for the system's Bluetooth and IrDA layers. Each puts itself in place while it lives.
 // The listening sockets are AF_UNIX stream sockets under a fresh abstract name, so that the real
@@ -108,3 +114,30 @@ struct IrdaDevice
     QByteArray name;
 };
 QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices);
+
+// A message bus of the test's own with a stand-in for the Bluetooth daemon on it, holding the
+// daemon's name and served from a thread of its own: the calls under test block the main thread
+// until they are answered. The stand-in object moves to that thread.
+class FakeBluezBus
+{
+public:
+    explicit FakeBluezBus(QDBusVirtualObject &daemon);
+    ~FakeBluezBus();
+    FakeBluezBus(const FakeBluezBus &) = delete;
+    FakeBluezBus &operator=(const FakeBluezBus &) = delete;
+
+    // False when dbus-daemon is not installed: the caller skips.
+    static bool available();
+    // Starts the bus and serves the stand-in; false when either fails.
+    bool start();
+
+    // The test's own connection to the bus.
+    QDBusConnection client{QString()};
+
+private:
+    QDBusVirtualObject &fake;
+    QProcess daemon;
+    QString address;
+    QThread server;
+    QObject context;
+};
