@@ -51,9 +51,10 @@ bool PNetPort::open()
     return true;
 }
 
-// An RFCOMM send is built whole before any of it leaves, inside the send buffer, which also
-// counts each small frame's bookkeeping (more than the frame's data): a larger send waits out the
-// time-out and fails however fast the terminal reads. A quarter of the buffer leaves room for that.
+// The kernel builds an RFCOMM send whole, frame by frame, inside the socket's send buffer before
+// any of it leaves, and the buffer counts each frame's bookkeeping as well as its data: a send
+// near the buffer's size or above waits out the time-out and fails however fast the terminal
+// reads. A quarter of the buffer leaves room for the bookkeeping.
 int PNetPort::radioPiece(int sendBuffer)
 {
     constexpr int kUnknownBufferPiece = 4096;
