@@ -1,10 +1,5 @@
 #include "BluetoothLinuxStack.h"
 
-#include "BluetoothBus.h"
-#include "BluetoothRecord.h"
-
-#include <QBluetoothAddress>
-
 #include <cstddef>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,7 +47,7 @@ bool BluetoothLinuxStack::listen(qintptr &socket)
         && ::listen(fd, 10) == 0
         && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0
         && size >= socklen_t(offsetof(RfcommAddress, channel) + 1) && address.channel != 0
-        && publish(address.channel);
+        && record.publish(address.channel);
     if (!ok) {
         closeDescriptor(fd);
         return false;
@@ -61,23 +56,9 @@ bool BluetoothLinuxStack::listen(qintptr &socket)
     return true;
 }
 
-bool BluetoothLinuxStack::publish(quint8 channel)
-{
-    // Qt's registration waits for the daemon without a limit of its own: ask first, with one.
-    if (!bluez::running(QDBusConnection::systemBus()))
-        return false;
-    std::unique_ptr<QBluetoothServiceInfo> made(new QBluetoothServiceInfo(serialPortRecord(channel)));
-    if (!made->registerService(QBluetoothAddress()))
-        return false;
-    record = std::move(made);
-    return true;
-}
-
 void BluetoothLinuxStack::withdraw()
 {
-    if (record)
-        record->unregisterService();
-    record.reset();
+    record.withdraw();
 }
 
 bool BluetoothLinuxStack::peerAddress(qintptr socket, quint64 &address)

@@ -1,10 +1,7 @@
 #pragma once
 
+#include "BluetoothRecord.h"
 #include "BluetoothStack.h"
-
-#include <memory>
-
-class QBluetoothServiceInfo;
 
 namespace platform {
 
@@ -22,10 +19,7 @@ public:
     bool peerAddress(qintptr socket, quint64 &address) override;
 
 private:
-    bool publish(quint8 channel);
-
-    // The published record; none while nothing is published.
-    std::unique_ptr<QBluetoothServiceInfo> record;
+    BluetoothRecord record;
 };
 
 } // namespace platform

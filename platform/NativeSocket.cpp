@@ -1,5 +1,6 @@
 #include "NativeSocket.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -51,7 +52,18 @@ bool setSocketWait(qintptr descriptor, int milliseconds)
         && ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) == 0;
 }
 
+int sendBufferSize(qintptr descriptor)
+{
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (::getsockopt(int(descriptor), SOL_SOCKET, SO_SNDBUF, &size, &length) != 0 || size <= 0)
+        return -1;
+    return size;
+}
+
 namespace {
+
+std::atomic<bool> wholeMessageSends{false};
 
 SocketTransfer outcome(ssize_t n, int &count)
 {
@@ -65,6 +77,11 @@ SocketTransfer outcome(ssize_t n, int &count)
 }
 
 } // namespace
+
+void setWholeMessageSends(bool on)
+{
+    wholeMessageSends.store(on);
+}
 
 SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool mayWait, int &count)
 {
@@ -92,6 +109,12 @@ SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, co
     if (used == 0) {
         count = 0;
         return SocketTransfer::Moved;
+    }
+    if (wholeMessageSends.load(std::memory_order_relaxed)
+        && qint64(headLength) + length > qint64(sendBufferSize(descriptor))) {
+        count = 0;
+        errno = EAGAIN;
+        return SocketTransfer::WouldWait;
     }
     ssize_t n;
     do {

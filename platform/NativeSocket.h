@@ -30,6 +30,15 @@ bool makeBlocking(qintptr descriptor);
 // a limit; 0 is left to the calls' own `noWait`. False when the socket refuses it.
 bool setSocketWait(qintptr descriptor, int milliseconds);
 
+// The socket's send buffer in bytes as the kernel counts it; -1 when it cannot be read.
+int sendBufferSize(qintptr descriptor);
+
+// Test seam for the radio links: the kernel builds a whole RFCOMM message before sending any of
+// it, so a send larger than the socket's send buffer waits out its time-out and fails however
+// fast the peer reads. While on, every send here refuses such a message (at once, where the link
+// would first wait), so a stand-in link over local sockets is as strict. Off by default.
+void setWholeMessageSends(bool on);
+
 // The outcome of one receive or send on a blocking socket.
 enum class SocketTransfer {
     Moved,     // `count` bytes, at least one when there was anything to move

@@ -46,7 +46,21 @@ bool PNetPort::open()
         socket.abort();
         return false;
     }
+    if (type != ConnectionType::Network)
+        pieceLimit = radioPiece(platform::sendBufferSize(socket.socketDescriptor()));
     return true;
+}
+
+// The kernel builds an RFCOMM send whole, frame by frame, inside the socket's send buffer before
+// any of it leaves, and the buffer counts each frame's bookkeeping as well as its data: a send
+// near the buffer's size or above waits out the time-out and fails however fast the terminal
+// reads. A quarter of the buffer leaves room for the bookkeeping.
+int PNetPort::radioPiece(int sendBuffer)
+{
+    constexpr int kUnknownBufferPiece = 4096;
+    if (sendBuffer <= 0)
+        return kUnknownBufferPiece;
+    return qMax(1, sendBuffer / 4);
 }
 
 // Reading and writing go straight to the descriptor, in blocking mode with the setting as the
@@ -140,8 +154,15 @@ bool PNetPort::send(const char *data, int length)
     pendingLength = 0;
     bool waited = false;
     while (headLength + length > 0) {
+        // On a radio link piece after piece, each with a wait of its own.
+        int pieceHead = headLength;
+        int pieceData = length;
+        if (pieceLimit > 0) {
+            pieceHead = qMin(headLength, pieceLimit);
+            pieceData = qMin(length, pieceLimit - pieceHead);
+        }
         int count = 0;
-        switch (platform::sendSome(fd, head, headLength, data, length, waited, count)) {
+        switch (platform::sendSome(fd, head, pieceHead, data, pieceData, waited, count)) {
         case platform::SocketTransfer::Moved: {
             const int fromHead = qMin(count, headLength);
             head += fromHead;

@@ -6,7 +6,7 @@
 
 #include <climits>
 
-// The data port of a socket link (TCP, and later Bluetooth RFCOMM and IrDA): an accepted native
+// The data port of a socket link (TCP, Bluetooth RFCOMM and IrDA): an accepted native
 // socket taken over by a QTcpSocket. Built, used and deleted on the session thread.
 class PNetPort : public PDataPort
 {
@@ -33,6 +33,9 @@ protected:
 
 private:
     static int currentWait();
+    // The largest piece one send gives a radio link whose send buffer holds `sendBuffer` bytes
+    // (-1: unknown).
+    static int radioPiece(int sendBuffer);
     // Before the socket may wait: the setting as it is now becomes the socket's time-out; false
     // when the setting allows no wait at all, or the socket refuses it.
     bool prepareWait();
@@ -44,6 +47,8 @@ private:
     const qintptr descriptor;
     // The socket's wait as last set; none yet.
     int appliedWait = INT_MIN;
+    // The most one send hands a radio link (see open()); 0 on TCP, which takes a reply whole.
+    int pieceLimit = 0;
     // A length word held back to leave with its payload.
     char pendingHead[4];
     int pendingLength = 0;

@@ -1,5 +1,6 @@
 #include "PSerialPort.h"
 
+#include "PDebugLog.h"
 #include "PNetPort.h"
 #include "PSettings.h"
 #include "PStopEvent.h"
@@ -32,7 +33,12 @@ bool PSerialPort::open()
 {
     if (!serverStop || !serverStop->isValid() || !ownStop->isValid())
         return false;
-    return device.open(QLatin1String("/dev/") + name);
+    if (device.open(QLatin1String("/dev/") + name))
+        return true;
+    // The session ends without serving; without this entry nothing would say why (most often a
+    // user who may not use serial ports). The text names the call, the port and the reason.
+    debugWrite(device.lastError());
+    return false;
 }
 
 bool PSerialPort::read(char *buffer, int length)

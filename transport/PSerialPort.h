@@ -25,7 +25,8 @@ public:
     bool read(char *buffer, int length) override;
     bool write(const char *data, int length) override;
     // False when the port cannot be had, or when either stop event is unusable: a port that
-    // could not be stopped would keep its session, and the program, from ending.
+    // could not be stopped would keep its session, and the program, from ending. Why the port
+    // could not be had goes to the debug log.
     bool open() override;
     bool close() override;
 

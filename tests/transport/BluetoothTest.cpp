@@ -4,7 +4,13 @@
 #include "FakeLinks.h"
 
 #include <QBluetoothUuid>
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QMutex>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -100,18 +106,170 @@ TEST(BtRadio, DisconnectedBusIsNoRadio)
     EXPECT_FALSE(radio.setDiscoverable(true));
 }
 
-TEST(SerialPortRecord, AnnouncesTheChannelAsASerialPort)
+// The daemon's profile manager as a publisher meets it: it keeps what it is given, or refuses.
+class FakeProfileManager : public QDBusVirtualObject
 {
-    const QBluetoothServiceInfo record = platform::serialPortRecord(17);
-    EXPECT_EQ(record.serverChannel(), 17);
-    EXPECT_EQ(record.socketProtocol(), QBluetoothServiceInfo::RfcommProtocol);
-    EXPECT_EQ(record.serviceName(), QStringLiteral("Terminal to vorel server data..."));
-    EXPECT_EQ(record.serviceDescription(), QStringLiteral("VorelServer BT"));
-    EXPECT_EQ(record.serviceClassUuids(), QList<QBluetoothUuid>{QBluetoothUuid(QBluetoothUuid::SerialPort)});
-    EXPECT_EQ(record.attribute(QBluetoothServiceInfo::BrowseGroupList).value<QBluetoothUuid>(),
-              QBluetoothUuid(QBluetoothUuid::PublicBrowseGroup));
-    EXPECT_FALSE(record.protocolDescriptor(QBluetoothUuid::L2cap).isEmpty());
-    EXPECT_FALSE(record.isRegistered());
+public:
+    struct Registration
+    {
+        QString path;
+        QString uuid;
+        QVariantMap options;
+    };
+
+    QString introspect(const QString &) const override { return QString(); }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        QMutexLocker locker(&lock);
+        if (message.path() != QLatin1String("/org/bluez")
+            || message.interface() != QLatin1String("org.bluez.ProfileManager1"))
+            return false;
+        const QVariantList arguments = message.arguments();
+        if (refuse) {
+            connection.send(message.createErrorReply(QStringLiteral("org.bluez.Error.NotPermitted"),
+                                                     QStringLiteral("refused")));
+            return true;
+        }
+        if (message.member() == QLatin1String("RegisterProfile") && arguments.size() == 3) {
+            registered.append({arguments.at(0).value<QDBusObjectPath>().path(), arguments.at(1).toString(),
+                               qdbus_cast<QVariantMap>(arguments.at(2))});
+        } else if (message.member() == QLatin1String("UnregisterProfile") && arguments.size() == 1) {
+            unregistered.append(arguments.at(0).value<QDBusObjectPath>().path());
+        } else {
+            return false;
+        }
+        connection.send(message.createReply());
+        return true;
+    }
+
+    QMutex lock;
+    bool refuse = false;
+    QList<Registration> registered;
+    QStringList unregistered;
+};
+
+// The record's attributes by id, each as the elements of its value in order: an element with a
+// value as "name value", the end of a sequence as "/sequence". Empty when the XML is broken.
+QMap<QString, QStringList> recordAttributes(const QString &xml)
+{
+    QMap<QString, QStringList> attributes;
+    QXmlStreamReader reader(xml);
+    QString id;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const QString name = reader.name().toString();
+        if (reader.isStartElement() && name == QLatin1String("attribute")) {
+            id = reader.attributes().value(QLatin1String("id")).toString();
+            attributes[id];
+        } else if (reader.isStartElement() && name != QLatin1String("record")) {
+            const QString value = reader.attributes().value(QLatin1String("value")).toString();
+            attributes[id].append(value.isEmpty() ? name : name + QLatin1Char(' ') + value);
+        } else if (reader.isEndElement() && name == QLatin1String("sequence")) {
+            attributes[id].append(QStringLiteral("/sequence"));
+        }
+    }
+    if (reader.hasError())
+        return {};
+    return attributes;
+}
+
+// The record published through the stand-in daemon on a bus of the test's own.
+class BluezRecordTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!FakeBluezBus::available())
+            GTEST_SKIP() << "dbus-daemon is not installed (scripts/install-deps.sh installs it)";
+        ASSERT_TRUE(bus.start());
+    }
+
+    QList<FakeProfileManager::Registration> registered()
+    {
+        QMutexLocker locker(&daemon.lock);
+        return daemon.registered;
+    }
+
+    QStringList unregistered()
+    {
+        QMutexLocker locker(&daemon.lock);
+        return daemon.unregistered;
+    }
+
+    FakeProfileManager daemon;
+    FakeBluezBus bus{daemon};
+};
+
+TEST_F(BluezRecordTest, SerialPortClassUnderAnIdentifierOfOurOwnAndNothingMore)
+{
+    platform::BluetoothRecord record(bus.client);
+    ASSERT_TRUE(record.publish(17));
+    EXPECT_TRUE(record.isPublished());
+    const QList<FakeProfileManager::Registration> made = registered();
+    ASSERT_EQ(made.size(), 1);
+    const FakeProfileManager::Registration &profile = made.first();
+    EXPECT_EQ(profile.path, platform::BluetoothRecord::kProfilePath);
+    // The daemon would take the Serial Port class's identifier for its own profile.
+    EXPECT_EQ(QBluetoothUuid(profile.uuid), QBluetoothUuid(platform::BluetoothRecord::kServiceUuid));
+    EXPECT_NE(QBluetoothUuid(profile.uuid), QBluetoothUuid(QBluetoothUuid::SerialPort));
+    EXPECT_EQ(QBluetoothUuid(profile.uuid).minimumSize(), 16) << "a Bluetooth base identifier is not ours";
+    // No channel of the daemon's own: it publishes and listens on nothing.
+    EXPECT_EQ(profile.options.keys(), (QStringList{QStringLiteral("Role"), QStringLiteral("ServiceRecord")}));
+    EXPECT_EQ(profile.options.value(QStringLiteral("Role")).toString(), QStringLiteral("server"));
+
+    const QMap<QString, QStringList> attributes =
+        recordAttributes(profile.options.value(QStringLiteral("ServiceRecord")).toString());
+    EXPECT_EQ(attributes.keys(), (QStringList{QStringLiteral("0x0001"), QStringLiteral("0x0004"),
+                                              QStringLiteral("0x0100"), QStringLiteral("0x0101")}));
+    EXPECT_EQ(attributes.value(QStringLiteral("0x0001")),
+              (QStringList{QStringLiteral("sequence"), QStringLiteral("uuid 0x1101"), QStringLiteral("/sequence")}));
+    EXPECT_EQ(attributes.value(QStringLiteral("0x0004")),
+              (QStringList{QStringLiteral("sequence"), QStringLiteral("sequence"), QStringLiteral("uuid 0x0100"),
+                           QStringLiteral("/sequence"), QStringLiteral("sequence"), QStringLiteral("uuid 0x0003"),
+                           QStringLiteral("uint8 0x11"), QStringLiteral("/sequence"), QStringLiteral("/sequence")}));
+    EXPECT_EQ(attributes.value(QStringLiteral("0x0100")),
+              QStringList{QStringLiteral("text Terminal to vorel server data...")});
+    EXPECT_EQ(attributes.value(QStringLiteral("0x0101")), QStringList{QStringLiteral("text VorelServer BT")});
+}
+
+TEST_F(BluezRecordTest, NewChannelReplacesTheRecordAndWithdrawTakesItBack)
+{
+    {
+        platform::BluetoothRecord record(bus.client);
+        ASSERT_TRUE(record.publish(3));
+        ASSERT_TRUE(record.publish(30));
+        EXPECT_EQ(unregistered(), QStringList{platform::BluetoothRecord::kProfilePath});
+        record.withdraw();
+        EXPECT_FALSE(record.isPublished());
+        EXPECT_EQ(unregistered().size(), 2);
+        record.withdraw();
+        EXPECT_EQ(unregistered().size(), 2) << "nothing published, nothing to take back";
+        ASSERT_TRUE(record.publish(4));
+    }
+    EXPECT_EQ(unregistered().size(), 3) << "the record goes with its owner";
+    const QList<FakeProfileManager::Registration> made = registered();
+    ASSERT_EQ(made.size(), 3);
+    EXPECT_TRUE(made.at(1).options.value(QStringLiteral("ServiceRecord")).toString().contains(
+        QLatin1String("<uint8 value=\"0x1e\" />")));
+}
+
+TEST_F(BluezRecordTest, RefusedRegistrationLeavesNothingPublished)
+{
+    {
+        QMutexLocker locker(&daemon.lock);
+        daemon.refuse = true;
+    }
+    platform::BluetoothRecord record(bus.client);
+    EXPECT_FALSE(record.publish(17));
+    EXPECT_FALSE(record.isPublished());
+}
+
+TEST(BluezRecord, BusWithoutTheDaemonPublishesNothing)
+{
+    platform::BluetoothRecord record(QDBusConnection(QStringLiteral("vorel-no-such-bus")));
+    EXPECT_FALSE(record.publish(17));
+    EXPECT_FALSE(record.isPublished());
 }
 
 } // namespace

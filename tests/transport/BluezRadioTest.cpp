@@ -1,4 +1,5 @@
 #include "BluetoothBluezRadio.h"
+#include "FakeLinks.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -9,14 +10,8 @@
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <memory>
 
 using Interfaces = QMap<QString, QVariantMap>;
 using ManagedObjects = QMap<QDBusObjectPath, Interfaces>;
@@ -80,59 +75,17 @@ public:
     int sets = 0;
 };
 
-// A message bus of the test's own with the fake daemon on it, served from a thread of its own:
-// the radio's calls block the main thread until they are answered.
+// The radio against the fake daemon on a bus of the test's own.
 class BluezRadioTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (program.isEmpty())
+        if (!FakeBluezBus::available())
             GTEST_SKIP() << "dbus-daemon is not installed (scripts/install-deps.sh installs it)";
         qDBusRegisterMetaType<Interfaces>();
         qDBusRegisterMetaType<ManagedObjects>();
-        daemon.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                               QStringLiteral("--print-address=1")});
-        ASSERT_TRUE(daemon.waitForStarted(5000));
-        while (address.isEmpty() && daemon.waitForReadyRead(5000))
-            address = QString::fromUtf8(daemon.readLine()).trimmed();
-        ASSERT_FALSE(address.isEmpty());
-
-        server.start();
-        std::atomic<int> served{0};
-        QMetaObject::invokeMethod(
-            &context,
-            [this, &served]() {
-                QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("vorel-fake-bluez"));
-                served = bus.registerService(QStringLiteral("org.bluez"))
-                        && bus.registerVirtualObject(QStringLiteral("/"), &fake, QDBusConnection::SubPath)
-                    ? 1 : -1;
-            },
-            Qt::QueuedConnection);
-        QElapsedTimer timer;
-        timer.start();
-        while (served == 0 && timer.elapsed() < 5000)
-            QThread::msleep(5);
-        ASSERT_EQ(served.load(), 1);
-        client = QDBusConnection::connectToBus(address, QStringLiteral("vorel-radio"));
-        ASSERT_TRUE(client.isConnected());
-    }
-
-    void TearDown() override
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("vorel-radio"));
-        if (server.isRunning()) {
-            QMetaObject::invokeMethod(
-                &context, []() { QDBusConnection::disconnectFromBus(QStringLiteral("vorel-fake-bluez")); },
-                Qt::BlockingQueuedConnection);
-            server.quit();
-            server.wait();
-        }
-        if (daemon.state() != QProcess::NotRunning) {
-            daemon.kill();
-            daemon.waitForFinished(5000);
-        }
+        ASSERT_TRUE(bus.start());
     }
 
     void addAdapter(const QString &path, const QString &alias, const QString &address, bool discoverable = false)
@@ -150,19 +103,9 @@ protected:
         return fake.adapters.value(path).value(QStringLiteral("Discoverable")).toBool();
     }
 
-    QProcess daemon;
-    QString address;
-    QThread server;
-    QObject context;
     FakeBluez fake;
-    QDBusConnection client{QString()};
-
-public:
-    BluezRadioTest()
-    {
-        context.moveToThread(&server);
-        fake.moveToThread(&server);
-    }
+    FakeBluezBus bus{fake};
+    const QDBusConnection &client = bus.client;
 };
 
 TEST_F(BluezRadioTest, FirstAdapterGivesNameAndAddress)

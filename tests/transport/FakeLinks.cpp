@@ -1,6 +1,11 @@
 #include "FakeLinks.h"
 
 #include "IrdaDeviceList.h"
+#include "NativeSocket.h"
+
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
+#include <QStandardPaths>
 
 #include <atomic>
 #include <cerrno>
@@ -14,6 +19,21 @@
 namespace {
 
 constexpr int kFirstNumber = 256;
+
+// Stand-in stacks alive; the strict sends last as long as any of them (main thread only).
+int strictStacks = 0;
+
+void strictStackMade()
+{
+    if (strictStacks++ == 0)
+        platform::setWholeMessageSends(true);
+}
+
+void strictStackGone()
+{
+    if (--strictStacks == 0)
+        platform::setWholeMessageSends(false);
+}
 
 socklen_t abstractAddress(const QByteArray &name, sockaddr_un &address)
 {
@@ -65,13 +85,24 @@ bool isOpen(int fd)
     return fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
 }
 
+int makeRadioStrict(qintptr socket)
+{
+    if (socket < 0)
+        return -1;
+    const int size = kRadioSendBuffer;
+    ::setsockopt(int(socket), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    return platform::sendBufferSize(socket);
+}
+
 FakeBluetoothStack::FakeBluetoothStack()
     : previous(platform::setBluetoothStack(this))
 {
+    strictStackMade();
 }
 
 FakeBluetoothStack::~FakeBluetoothStack()
 {
+    strictStackGone();
     platform::setBluetoothStack(previous);
     if (sentinel >= 0)
         ::close(sentinel);
@@ -116,8 +147,9 @@ void FakeBluetoothStack::withdraw()
         ::close(number);
 }
 
-bool FakeBluetoothStack::peerAddress(qintptr, quint64 &address)
+bool FakeBluetoothStack::peerAddress(qintptr socket, quint64 &address)
 {
+    sendBuffer = makeRadioStrict(socket);
     if (!knowsPeer)
         return false;
     address = peer;
@@ -127,10 +159,12 @@ bool FakeBluetoothStack::peerAddress(qintptr, quint64 &address)
 FakeIrdaStack::FakeIrdaStack()
     : previous(platform::setIrdaStack(this))
 {
+    strictStackMade();
 }
 
 FakeIrdaStack::~FakeIrdaStack()
 {
+    strictStackGone();
     platform::setIrdaStack(previous);
 }
 
@@ -144,8 +178,9 @@ bool FakeIrdaStack::listen(qintptr &socket, bool ircomm)
     return socket >= 0;
 }
 
-bool FakeIrdaStack::deviceList(qintptr, QByteArray &bytes)
+bool FakeIrdaStack::deviceList(qintptr socket, QByteArray &bytes)
 {
+    sendBuffer = makeRadioStrict(socket);
     if (listFails)
         return false;
     bytes = list;
@@ -195,4 +230,70 @@ QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices)
         bytes.replace(at + 8 + kNameSize, 3, "ZYX");
     }
     return bytes;
+}
+
+namespace {
+const QString kDaemonConnection = QStringLiteral("vorel-fake-bluez");
+const QString kClientConnection = QStringLiteral("vorel-bluez-client");
+} // namespace
+
+FakeBluezBus::FakeBluezBus(QDBusVirtualObject &daemon)
+    : fake(daemon)
+{
+    context.moveToThread(&server);
+    fake.moveToThread(&server);
+}
+
+FakeBluezBus::~FakeBluezBus()
+{
+    client = QDBusConnection(QString());
+    QDBusConnection::disconnectFromBus(kClientConnection);
+    if (server.isRunning()) {
+        QMetaObject::invokeMethod(
+            &context, []() { QDBusConnection::disconnectFromBus(kDaemonConnection); },
+            Qt::BlockingQueuedConnection);
+        server.quit();
+        server.wait();
+    }
+    if (daemon.state() != QProcess::NotRunning) {
+        daemon.kill();
+        daemon.waitForFinished(5000);
+    }
+}
+
+bool FakeBluezBus::available()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty();
+}
+
+bool FakeBluezBus::start()
+{
+    daemon.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(5000))
+        return false;
+    while (address.isEmpty() && daemon.waitForReadyRead(5000))
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+    if (address.isEmpty())
+        return false;
+
+    server.start();
+    std::atomic<int> served{0};
+    QMetaObject::invokeMethod(
+        &context,
+        [this, &served]() {
+            QDBusConnection bus = QDBusConnection::connectToBus(address, kDaemonConnection);
+            served = bus.registerService(QStringLiteral("org.bluez"))
+                    && bus.registerVirtualObject(QStringLiteral("/"), &fake, QDBusConnection::SubPath)
+                ? 1 : -1;
+        },
+        Qt::QueuedConnection);
+    QElapsedTimer timer;
+    timer.start();
+    while (served == 0 && timer.elapsed() < 5000)
+        QThread::msleep(5);
+    if (served != 1)
+        return false;
+    client = QDBusConnection::connectToBus(address, kClientConnection);
+    return client.isConnected();
 }

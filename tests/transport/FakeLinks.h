@@ -5,7 +5,13 @@
 #include "IrdaStack.h"
 
 #include <QByteArray>
+#include <QDBusConnection>
 #include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QThread>
+
+class QDBusVirtualObject;
 
 // Stand-ins for the system's Bluetooth and IrDA layers. Each puts itself in place while it lives.
 // The listening sockets are AF_UNIX stream sockets under a fresh abstract name, so that the real
@@ -19,6 +25,15 @@ int listenLocal(QByteArray &name);
 int connectLocal(const QByteArray &name);
 // True while `fd` is an open descriptor.
 bool isOpen(int fd);
+
+// The send buffer the stand-ins give each accepted socket, as asked of the kernel (which
+// doubles it): small, as a radio link's is next to a 1 MiB reply.
+constexpr int kRadioSendBuffer = 4096;
+// Makes an accepted socket as strict as a radio link's: the small send buffer, and while any
+// stand-in stack lives a send larger than that buffer fails (see platform::setWholeMessageSends).
+// The stacks do it where they first see the socket: the listener asks them for the peer's name
+// before the session starts. Gives the buffer's size in the kernel's count; -1 for no socket.
+int makeRadioStrict(qintptr socket);
 
 class FakeBluetoothStack : public platform::BluetoothStack
 {
@@ -46,6 +61,8 @@ public:
     // listener closed it before taking the record back). A listener that closed the number once
     // more afterwards would close this instead: the test checks it is still open.
     int sentinel = -1;
+    // The send buffer of the last accepted socket, in the kernel's count; -1 before any.
+    int sendBuffer = -1;
 
 private:
     platform::BluetoothStack *previous;
@@ -65,6 +82,7 @@ public:
     QByteArray list;
     QByteArray name;
     QList<bool> listens;
+    int sendBuffer = -1;
 
 private:
     platform::IrdaStack *previous;
@@ -96,3 +114,30 @@ struct IrdaDevice
     QByteArray name;
 };
 QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices);
+
+// A message bus of the test's own with a stand-in for the Bluetooth daemon on it, holding the
+// daemon's name and served from a thread of its own: the calls under test block the main thread
+// until they are answered. The stand-in object moves to that thread.
+class FakeBluezBus
+{
+public:
+    explicit FakeBluezBus(QDBusVirtualObject &daemon);
+    ~FakeBluezBus();
+    FakeBluezBus(const FakeBluezBus &) = delete;
+    FakeBluezBus &operator=(const FakeBluezBus &) = delete;
+
+    // False when dbus-daemon is not installed: the caller skips.
+    static bool available();
+    // Starts the bus and serves the stand-in; false when either fails.
+    bool start();
+
+    // The test's own connection to the bus.
+    QDBusConnection client{QString()};
+
+private:
+    QDBusVirtualObject &fake;
+    QProcess daemon;
+    QString address;
+    QThread server;
+    QObject context;
+};

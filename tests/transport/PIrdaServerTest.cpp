@@ -1,5 +1,6 @@
 #include "FakeLinks.h"
 #include "PDebugLog.h"
+#include "PDataPort.h"
 #include "PIrdaServer.h"
 #include "PSession.h"
 #include "TempDir.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -98,6 +100,40 @@ TEST(IrdaServer, HexTextIsNoFramingOfItsOwn)
     EXPECT_TRUE(closed);
     front.teardown();
     EXPECT_FALSE(server.running);
+}
+
+// The binary framing over a radio link: the length word and the payload of a 1 MiB reply leave
+// in pieces that the stand-in's small send buffer takes.
+TEST(IrdaServer, LargestFileReadGoesOutWholeThroughASmallSendBuffer)
+{
+    TempDir dir;
+    ScopedSettings timeouts([](PSettings &s) { s.networkTimeout = 5; });
+    FakeIrdaStack stack;
+    TestFrontEnd front;
+    PIrdaServer server(nullptr);
+    front.irdaServer = &server;
+    ASSERT_TRUE(server.start());
+    QByteArray data(int(PDataPort::kMaxRequest), Qt::Uninitialized);
+    std::mt19937 random(5);
+    for (char &c : data)
+        c = char(random());
+    const QString path = dir.file(QStringLiteral("big.bin"));
+    ASSERT_TRUE(writeAll(path, data));
+
+    QByteArray opened, reply;
+    ASSERT_TRUE(runBeside([&]() {
+        Client terminal;
+        terminal.adopt(connectLocal(stack.name));
+        opened = terminal.call(Request("OpenFile").str(terminalPath(path)));
+        reply = terminal.call(Request("ReadFile").word(1).word(quint32(data.size())));
+    }));
+    front.teardown();
+    EXPECT_GT(stack.sendBuffer, 0);
+    EXPECT_LE(stack.sendBuffer, 4 * kRadioSendBuffer);
+    EXPECT_EQ(opened, QByteArray::fromHex("0000000100000001"));
+    ASSERT_EQ(reply.size(), 8 + data.size());
+    EXPECT_EQ(reply.left(8), QByteArray::fromHex("0000000100100000"));
+    EXPECT_TRUE(reply.mid(8) == data);
 }
 
 TEST(IrdaServer, StopReleasesTheSocketAndStartMakesANewOne)

@@ -1,7 +1,9 @@
+#include "PDebugLog.h"
 #include "PSerialPort.h"
 #include "PStopEvent.h"
 #include "PtyTerminal.h"
 #include "SerialDevice.h"
+#include "TempDir.h"
 #include "TransportSupport.h"
 
 #include <QElapsedTimer>
@@ -9,9 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <ostream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -109,6 +115,93 @@ TEST(SerialPortOpen, WhatIsNoTerminalOrNotThereDoesNotOpen)
     PtyTerminal terminal;
     PSerialPort unstoppable(terminal.portName(), nullptr);
     EXPECT_FALSE(unstoppable.open());
+}
+
+enum class OpenFailure { NotThere, NoTerminal, NoRights, Taken };
+
+std::string failureName(OpenFailure failure)
+{
+    static const char *const names[] = {"NotThere", "NoTerminal", "NoRights", "Taken"};
+    return names[int(failure)];
+}
+
+// Rows print as their names in test listings.
+void PrintTo(OpenFailure failure, std::ostream *out)
+{
+    *out << failureName(failure);
+}
+
+// A port that cannot be opened leaves the failed call, the port and the system's reason in the
+// debug log; the session that owns it ends without another word.
+class SerialPortOpenLog : public ::testing::TestWithParam<OpenFailure>
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(debugLog.start()); }
+    void TearDown() override { debugLog.stop(); }
+
+    QStringList log() const { return logEntries(dir.file(QStringLiteral("VorelServer_debug.txt"))); }
+
+    TempDir dir{true};
+    std::shared_ptr<PStopEvent> stop = PStopEvent::create();
+};
+
+QString reason(const char *call, const QString &path, int error)
+{
+    return QStringLiteral("%1 %2: %3").arg(QLatin1String(call), path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+TEST_P(SerialPortOpenLog, TheReasonIsInTheLog)
+{
+    PtyTerminal terminal;
+    ASSERT_TRUE(terminal.isOpen());
+    std::unique_ptr<PSerialPort> holder;
+    QString name = terminal.portName();
+    QString expected;
+    switch (GetParam()) {
+    case OpenFailure::NotThere:
+        name = QStringLiteral("ttyNoSuchCradle");
+        expected = reason("open", QStringLiteral("/dev/ttyNoSuchCradle"), ENOENT);
+        break;
+    case OpenFailure::NoTerminal:
+        name = QStringLiteral("null");
+        expected = reason("tcgetattr", QStringLiteral("/dev/null"), ENOTTY);
+        break;
+    case OpenFailure::NoRights:
+        if (::geteuid() == 0)
+            GTEST_SKIP() << "root may open any port; the refusal a user outside dialout meets is not reachable";
+        ASSERT_EQ(::chmod(terminal.path().toLocal8Bit().constData(), 0), 0);
+        expected = reason("open", terminal.path(), EACCES);
+        break;
+    case OpenFailure::Taken:
+        holder.reset(new PSerialPort(terminal.portName(), stop));
+        ASSERT_TRUE(holder->open());
+        // Exclusive mode refuses every unprivileged second open; root passes it and meets the lock.
+        expected = ::geteuid() == 0 ? reason("flock", terminal.path(), EWOULDBLOCK)
+                                    : reason("open", terminal.path(), EBUSY);
+        break;
+    }
+    PSerialPort port(name, stop);
+    EXPECT_FALSE(port.open());
+    const QStringList entries = log();
+    EXPECT_EQ(entries.value(0).toStdString(), expected.toStdString());
+    EXPECT_EQ(entries.size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, SerialPortOpenLog,
+                         ::testing::Values(OpenFailure::NotThere, OpenFailure::NoTerminal, OpenFailure::NoRights,
+                                           OpenFailure::Taken),
+                         [](const auto &info) { return failureName(info.param); });
+
+TEST(SerialPortOpenQuiet, APortThatOpensLeavesNoEntry)
+{
+    TempDir dir(true);
+    ASSERT_TRUE(debugLog.start());
+    PtyTerminal terminal;
+    PSerialPort port(terminal.portName(), PStopEvent::create());
+    EXPECT_TRUE(port.open()) << port.lastError().toStdString();
+    port.close();
+    debugLog.stop();
+    EXPECT_TRUE(logEntries(dir.file(QStringLiteral("VorelServer_debug.txt"))).isEmpty());
 }
 
 TEST_F(SerialPortTest, PacketsArriveWholeInOneBurstOrInPieces)

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
@@ -280,14 +282,16 @@ TEST_F(CradleTest, APortWithoutARowOrThatDoesNotOpenIsTriedAgainLater)
     EXPECT_TRUE(poller->portNames.isEmpty());
     EXPECT_TRUE(poller->sessions.isEmpty());
 
-    // A port that cannot be opened: its session ends silently and the port is released.
+    // A port that cannot be opened: its session ends, serving nothing, with only the reason in the
+    // log, and the port is released.
     frontEnd.rows = TestFrontEnd::Rows::Made;
     listed = {usbPort(QStringLiteral("ttyNoSuchCradle"), PSerialServer::kCradleProductId)};
     poller->timerSet();
     ASSERT_TRUE(allEnded());
     EXPECT_EQ(frontEnd.added.size(), 1);
     EXPECT_EQ(frontEnd.removed.size(), 1);
-    EXPECT_TRUE(log().isEmpty());
+    EXPECT_EQ(log(), QStringList{QStringLiteral("open /dev/ttyNoSuchCradle: ")
+                                 + QString::fromLocal8Bit(std::strerror(ENOENT))});
     poller->timerSet();
     ASSERT_TRUE(allEnded());
     EXPECT_EQ(frontEnd.added.size(), 2);
