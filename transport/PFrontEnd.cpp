@@ -64,8 +64,8 @@ using IrdaVia = Via<PIrdaServer, &PFrontEnd::irdaServer>;
 using IrcommVia = Via<PIrdaServer, &PFrontEnd::ircommServer>;
 using SerialVia = Via<PSerialServer, &PFrontEnd::serialServer>;
 
-// The one wiring of the links, in the order of PFrontEnd::kLinks.
-constexpr LinkRow kLinkTable[PFrontEnd::kLinkCount] = {
+// The one wiring of the links, in the order of PFrontEnd::Link.
+constexpr LinkRow kLinkTable[] = {
     {PFrontEnd::Link::Network, &PSettings::networkEnable, startNetwork, NetVia::stop, NetVia::running},
     {PFrontEnd::Link::Bluetooth, &PSettings::bluetoothEnable, BtVia::start, BtVia::stop, BtVia::running},
     {PFrontEnd::Link::IrdaNormal, &PSettings::irdaNormalEnable, IrdaVia::start, IrdaVia::stop, IrdaVia::running},
@@ -76,14 +76,15 @@ constexpr LinkRow kLinkTable[PFrontEnd::kLinkCount] = {
 
 constexpr bool inLinkOrder()
 {
-    for (int i = 0; i < PFrontEnd::kLinkCount; ++i) {
-        if (kLinkTable[i].link != PFrontEnd::kLinks[i] || PFrontEnd::kLinks[i] != PFrontEnd::Link(i))
+    int i = 0;
+    for (const LinkRow &row : kLinkTable) {
+        if (row.link != PFrontEnd::Link(i++))
             return false;
     }
-    return true;
+    return i == int(PFrontEnd::Link::Cradle) + 1;
 }
 // rowOf() finds a link's row by its number.
-static_assert(inLinkOrder(), "the table's rows follow the links' order");
+static_assert(inLinkOrder(), "one row per link, in the links' order");
 
 const LinkRow &rowOf(PFrontEnd::Link link)
 {

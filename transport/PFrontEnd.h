@@ -30,9 +30,6 @@ public:
 
     // The five links, in the one order in which both programs start, stop and name them.
     enum class Link { Network, Bluetooth, IrdaNormal, IrdaIrcomm, Cradle };
-    static constexpr int kLinkCount = 5;
-    static constexpr Link kLinks[kLinkCount] = {Link::Network, Link::Bluetooth, Link::IrdaNormal,
-                                                Link::IrdaIrcomm, Link::Cradle};
 
     // Makes the five links as children of `owner` (the front-end's own object), all stopped.
     void createLinks(QObject *owner);
