@@ -3,13 +3,10 @@
 #include "AboutDialog.h"
 #include "Helpers.h"
 #include "PActions.h"
-#include "PBtServer.h"
 #include "PDebugLog.h"
-#include "PIrdaServer.h"
 #include "PLanguages.h"
 #include "PMessageBox.h"
 #include "PNetServer.h"
-#include "PSerialServer.h"
 #include "PSettings.h"
 #include "ProgramInfo.h"
 #include "SetupDialog.h"
@@ -31,12 +28,7 @@ VorelServer::VorelServer(QWidget *parent)
     vorelServer = this;
     running = false;
 
-    netServer = new PNetServer(this);
-    btServer = new PBtServer(this);
-    irdaServer = new PIrdaServer(this);
-    ircommServer = new PIrdaServer(this);
-    ircommServer->ircomm = true;
-    serialServer = new PSerialServer(this);
+    createLinks(this);
 
     trayMenu = new QMenu(this);
     actions = std::make_unique<PActions>(this);
@@ -77,40 +69,23 @@ QString VorelServer::versionTitle()
     return tr("VorelServer version %1").arg(versionText, 0, QLatin1Char(' ')) + QLatin1String(kBuildWidth);
 }
 
-// The five links in the one order in which they start, stop and are named.
-bool VorelServer::startLink(Link link, const PSettings &current)
+// The box text for a link that did not start.
+QString VorelServer::startFailure(Link link, const PSettings &current) const
 {
     switch (link) {
     case Link::Network:
-        netServer->port = current.networkPort;
-        return netServer->start();
+        return tr("Unable to start the network server on port %1")
+            .arg(numberToString(current.networkPort), 0, QLatin1Char(' '));
     case Link::Bluetooth:
-        return btServer->start();
+        return tr("Unable to start the bluetooth server");
     case Link::IrdaNormal:
-        return irdaServer->start();
+        return tr("Unable to start the irda server");
     case Link::IrdaIrcomm:
-        return ircommServer->start();
+        return tr("Unable to start the irda ircomm server");
     case Link::Cradle:
-        return serialServer->start();
+        return tr("Unable to start the serial server");
     }
-    return false;
-}
-
-bool VorelServer::linkRunning(Link link) const
-{
-    switch (link) {
-    case Link::Network:
-        return netServer && netServer->running;
-    case Link::Bluetooth:
-        return btServer && btServer->running;
-    case Link::IrdaNormal:
-        return irdaServer && irdaServer->running;
-    case Link::IrdaIrcomm:
-        return ircommServer && ircommServer->running;
-    case Link::Cradle:
-        return serialServer && serialServer->running;
-    }
-    return false;
+    return QString();
 }
 
 bool VorelServer::trayAvailable() const
@@ -195,31 +170,10 @@ void VorelServer::startButton()
         return;
     starting = true;
     const PSettings current = settings.snapshot();
-    struct Try
-    {
-        quint8 enabled;
-        Link link;
-        QString failure;
-    };
-    const Try tries[] = {
-        {current.networkEnable, Link::Network,
-         tr("Unable to start the network server on port %1").arg(numberToString(current.networkPort), 0, QLatin1Char(' '))},
-        {current.bluetoothEnable, Link::Bluetooth, tr("Unable to start the bluetooth server")},
-        {current.irdaNormalEnable, Link::IrdaNormal, tr("Unable to start the irda server")},
-        {current.irdaIrcommEnable, Link::IrdaIrcomm, tr("Unable to start the irda ircomm server")},
-        {current.casioN60Enable, Link::Cradle, tr("Unable to start the serial server")},
-    };
-    bool started = false;
-    for (const Try &attempt : tries) {
-        if (attempt.enabled != 1)
-            continue;
-        if (startLink(attempt.link, current))
-            started = true;
-        else
-            PMessageBox::critical(this, tr("Error"), attempt.failure);
-    }
-    if (started)
-        running = true;
+    // Each box is shown at once, before the next link is tried.
+    startLinks(current, [this, &current](Link link) {
+        PMessageBox::critical(this, tr("Error"), startFailure(link, current));
+    });
     updateMessage();
     updateButtons();
     starting = false;

@@ -67,9 +67,7 @@ public slots:
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
-    enum class Link { Network, Bluetooth, IrdaNormal, IrdaIrcomm, Cradle };
-    bool startLink(Link link, const PSettings &current);
-    bool linkRunning(Link link) const;
+    QString startFailure(Link link, const PSettings &current) const;
 
     QMenu *trayMenu;
     // A second Start or Settings from the tray while the first one still shows a box is ignored.

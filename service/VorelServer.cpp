@@ -1,43 +1,42 @@
 #include "VorelServer.h"
 
-#include "PBtServer.h"
-#include "PIrdaServer.h"
-#include "PNetServer.h"
-#include "PSerialServer.h"
+#include "Helpers.h"
 #include "PSettings.h"
 
 VorelServer::VorelServer(QObject *parent)
     : QObject(parent)
 {
     vorelServer = this;
-    netServer = new PNetServer(this);
-    btServer = new PBtServer(this);
-    irdaServer = new PIrdaServer(this);
-    ircommServer = new PIrdaServer(this);
-    ircommServer->ircomm = true;
-    serialServer = new PSerialServer(this);
+    createLinks(this);
 }
 
 VorelServer::~VorelServer() = default;
 
+// The desktop program's texts for the same failures; the service loads no translation.
+QString VorelServer::startFailure(Link link, const PSettings &current)
+{
+    switch (link) {
+    case Link::Network:
+        return QStringLiteral("Unable to start the network server on port %1").arg(numberToString(current.networkPort));
+    case Link::Bluetooth:
+        return QStringLiteral("Unable to start the bluetooth server");
+    case Link::IrdaNormal:
+        return QStringLiteral("Unable to start the irda server");
+    case Link::IrdaIrcomm:
+        return QStringLiteral("Unable to start the irda ircomm server");
+    case Link::Cradle:
+        return QStringLiteral("Unable to start the serial server");
+    }
+    return QString();
+}
+
 void VorelServer::startButton()
 {
     const PSettings current = settings.snapshot();
-    bool started = false;
-    if (current.networkEnable == 1) {
-        netServer->port = current.networkPort;
-        started = netServer->start() || started;
-    }
-    if (current.bluetoothEnable == 1)
-        started = btServer->start() || started;
-    if (current.irdaNormalEnable == 1)
-        started = irdaServer->start() || started;
-    if (current.irdaIrcommEnable == 1)
-        started = ircommServer->start() || started;
-    if (current.casioN60Enable == 1)
-        started = serialServer->start() || started;
-    if (started)
-        running = true;
+    startLinks(current, [this, &current](Link link) {
+        if (report)
+            report(startFailure(link, current));
+    });
 }
 
 void VorelServer::stopButton()

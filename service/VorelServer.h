@@ -3,6 +3,9 @@
 #include "PFrontEnd.h"
 
 #include <QObject>
+#include <QString>
+
+#include <functional>
 
 // The service's controller: owns the links, starts the enabled ones and stops the running ones.
 // It shows nothing, so every terminal gets a session without a row.
@@ -17,8 +20,15 @@ public:
     QObject *addWidget() override { return nullptr; }
     void removeWidget(QObject *) override {}
 
+    // The line that tells an administrator a link did not start.
+    static QString startFailure(Link link, const PSettings &current);
+
+    // Hears one line for each link that does not start; the service passes it to the process
+    // manager's journal. Nothing is said while it is empty.
+    std::function<void(const QString &)> report;
+
 public slots:
-    // Each enabled link is tried on its own; one that does not start is skipped silently.
+    // Each enabled link is tried on its own; one that does not start is reported and skipped.
     void startButton();
     void stopButton();
 };

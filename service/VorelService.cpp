@@ -14,8 +14,11 @@ VorelService::~VorelService() = default;
 void VorelService::start()
 {
     server = dynamic_cast<VorelServer *>(vorelServer);
-    if (server)
-        server->startButton();
+    if (!server)
+        return;
+    // Under systemd the journal shows standard error: the one trace of a link that did not start.
+    server->report = [this](const QString &text) { logMessage(text, Error); };
+    server->startButton();
 }
 
 void VorelService::stop()

@@ -10,12 +10,16 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("VorelService"));
     QCoreApplication::setApplicationVersion(versionText);
     VorelService service(argc, argv);
-    // Printing the version or the options must leave the files of a running service alone:
-    // starting the log would truncate it.
-    if (service.mode() != PServiceBase::Mode::Run)
+    // Printing the version or the options touches no file. Every other invocation loads the
+    // settings (writing the defaults when there are none), but only one that runs the service
+    // starts the log: starting it truncates the log of a service that may be running.
+    const PServiceBase::Mode mode = service.mode();
+    if (mode == PServiceBase::Mode::Version || mode == PServiceBase::Mode::Help)
+        return service.exec();
+    loadSettings(platform::executableDir() + QLatin1String(kSettingsFileName));
+    if (mode != PServiceBase::Mode::Run)
         return service.exec();
 
-    loadSettings(platform::executableDir() + QLatin1String(kSettingsFileName));
     if (settings.snapshot().createDebug == 1)
         debugLog.start();
     VorelServer server;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <functional>
+
 class PBtServer;
 class PIrdaServer;
 class PNetServer;
 class PSerialServer;
 class QObject;
+struct PSettings;
 
 // What the engine needs of the program around it: the desktop window or the service's
 // controller, reached through `vorelServer`. A session row is an opaque QObject with the slots
@@ -25,9 +28,21 @@ public:
     virtual QObject *addWidget() = 0;
     virtual void removeWidget(QObject *row) = 0;
 
+    // The five links, in the one order in which both programs start, stop and name them.
+    enum class Link { Network, Bluetooth, IrdaNormal, IrdaIrcomm, Cradle };
+
+    // Makes the five links as children of `owner` (the front-end's own object), all stopped.
+    void createLinks(QObject *owner);
+    // Tries each link whose switch in `current` is 1, in the fixed order, each whatever became of
+    // the others; the network listener takes its port from `current` first. `failed` hears of a
+    // link that did not start before the next is tried. `running` becomes true when one started
+    // (otherwise it keeps its value); the result says whether one did.
+    bool startLinks(const PSettings &current, const std::function<void(Link)> &failed);
     // Stops every link whose own flag says it runs, in the fixed order; running sessions go on,
     // except those of the cradle, which its stop ends.
     void stopLinks();
+    // The link's own flag; false for a link this front-end does not have.
+    bool linkRunning(Link link) const;
     // Program end, while the application object exists: stops the links, ends every live
     // session, waits for it with events processed and deletes it.
     void teardown();

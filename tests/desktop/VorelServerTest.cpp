@@ -276,6 +276,84 @@ TEST_F(MainWindow, StopAsksFirstAndOnlyYesStopsTheLinks)
     EXPECT_FALSE(window.ui.toolButtonStop->isEnabled());
 }
 
+// One link of the window's table: its switch, its own flag read straight from its object, and
+// the status line when it alone runs (%1 the network port).
+struct WindowLinkRow
+{
+    const char *name;
+    PFrontEnd::Link link;
+    quint8 PSettings::*enable;
+    bool (*ownFlag)(const VorelServer &);
+    const char *status;
+};
+
+void PrintTo(const WindowLinkRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+const WindowLinkRow kWindowLinks[] = {
+    {"Network", PFrontEnd::Link::Network, &PSettings::networkEnable,
+     [](const VorelServer &w) { return w.netServer->running; },
+     "Server is started. <b>Network</b> (port: %1). Active connections: 0"},
+    {"Bluetooth", PFrontEnd::Link::Bluetooth, &PSettings::bluetoothEnable,
+     [](const VorelServer &w) { return w.btServer->running; }, "Server is started. <b>Bluetooth</b>. Active connections: 0"},
+    {"IrdaNormal", PFrontEnd::Link::IrdaNormal, &PSettings::irdaNormalEnable,
+     [](const VorelServer &w) { return w.irdaServer->running; },
+     "Server is started. <b>Irda</b> (Normal). Active connections: 0"},
+    {"IrdaIrcomm", PFrontEnd::Link::IrdaIrcomm, &PSettings::irdaIrcommEnable,
+     [](const VorelServer &w) { return w.ircommServer->running; },
+     "Server is started. <b>Irda</b> (Ircomm). Active connections: 0"},
+    {"Cradle", PFrontEnd::Link::Cradle, &PSettings::casioN60Enable,
+     [](const VorelServer &w) { return w.serialServer->running; },
+     "Server is started. <b>USB</b> (HA-N60). Active connections: 0"},
+};
+
+class WindowLinkTable : public ::testing::TestWithParam<WindowLinkRow>
+{
+protected:
+    TempDir dir{true};
+};
+
+TEST_P(WindowLinkTable, EachSwitchStartsOnlyItsOwnLinkAndStopEndsIt)
+{
+    const WindowLinkRow &wanted = GetParam();
+    const quint16 port = freeTcpPort();
+    ScopedSettings chosen([&](PSettings &s) {
+        for (const WindowLinkRow &row : kWindowLinks)
+            s.*row.enable = 0;
+        s.*wanted.enable = 1;
+        s.networkPort = port;
+    });
+    FakeBluetoothStack bluetooth;
+    FakeIrdaStack irda;
+    BoxRecorder boxes(QMessageBox::Yes);
+    TestWindow window;
+    window.startButton();
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_TRUE(window.running);
+    for (const WindowLinkRow &row : kWindowLinks) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.ownFlag(window), row.link == wanted.link);
+        EXPECT_EQ(window.linkRunning(row.link), row.link == wanted.link);
+    }
+    QString status = QString::fromLatin1(wanted.status);
+    if (wanted.link == PFrontEnd::Link::Network)
+        status = status.arg(port);
+    EXPECT_EQ(window.ui.labelServerState->text(), status);
+
+    window.stopButton();
+    EXPECT_FALSE(window.running);
+    for (const WindowLinkRow &row : kWindowLinks) {
+        SCOPED_TRACE(row.name);
+        EXPECT_FALSE(row.ownFlag(window));
+    }
+    EXPECT_EQ(window.ui.labelServerState->text(), QStringLiteral("Server is stopped"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, WindowLinkTable, ::testing::ValuesIn(kWindowLinks),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 // ---- Exit -----------------------------------------------------------------------------------
 
 struct ExitRow

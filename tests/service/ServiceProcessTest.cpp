@@ -1,3 +1,4 @@
+#include "PIrdaServer.h"
 #include "PSettings.h"
 #include "TempDir.h"
 #include "TransportSupport.h"
@@ -6,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -153,6 +155,8 @@ struct OptionRow
     const char *option;
     int exitCode;
     const char *says;
+    // Every invocation loads the settings but those that only print the version or the options.
+    bool loadsSettings;
 };
 
 // Rows print as their names in test listings.
@@ -163,32 +167,119 @@ void PrintTo(const OptionRow &row, std::ostream *out)
 
 class Option : public ServiceProcess, public ::testing::WithParamInterface<OptionRow>
 {
+protected:
+    // Runs the row's option and checks that it ends as the row says.
+    void runOption()
+    {
+        EXPECT_EQ(runToEnd({QString::fromLatin1(GetParam().option)}), GetParam().exitCode);
+        const QByteArray output = process.readAllStandardOutput() + process.readAllStandardError();
+        EXPECT_TRUE(output.contains(GetParam().says)) << output.constData();
+    }
 };
 
-TEST_P(Option, LeavesTheFilesOfARunningServiceAlone)
+TEST_P(Option, WritesTheDefaultsBesideTheProgramUnlessItOnlyPrints)
 {
-    // A running service's log, and no settings file yet.
     writeAll(home.file(kLogName), "earlier entries");
-    EXPECT_EQ(runToEnd({QString::fromLatin1(GetParam().option)}), GetParam().exitCode);
-    const QByteArray output = process.readAllStandardOutput() + process.readAllStandardError();
-    EXPECT_TRUE(output.contains(GetParam().says)) << output.constData();
+    runOption();
+    EXPECT_EQ(QFile::exists(home.file(kSettingsName)), GetParam().loadsSettings);
+    if (GetParam().loadsSettings) {
+        PSettings written;
+        ASSERT_TRUE(written.load(home.file(kSettingsName)));
+        PSettings defaults;
+        defaults.setDefaults();
+        EXPECT_TRUE(written == defaults);
+    }
     EXPECT_EQ(readAll(home.file(kLogName)), "earlier entries");
-    EXPECT_FALSE(QFile::exists(home.file(kSettingsName)));
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+}
+
+TEST_P(Option, NeverTruncatesTheLogOfARunningService)
+{
+    writeSettings(freeTcpPort());
+    const QByteArray before = readAll(home.file(kSettingsName));
+    writeAll(home.file(kLogName), "earlier entries");
+    runOption();
+    EXPECT_EQ(readAll(home.file(kLogName)), "earlier entries");
+    // A readable settings file is only read.
+    EXPECT_EQ(readAll(home.file(kSettingsName)), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, Option,
-    ::testing::Values(OptionRow{"Version", "-v", 0, "2.05"},
-                      OptionRow{"VersionLong", "-version", 0, "Vorel service"},
-                      OptionRow{"Help", "-h", 0, "-exec"},
-                      OptionRow{"HelpLong", "-help", 0, "-version"},
-                      OptionRow{"Install", "-install", 1, "process manager"},
-                      OptionRow{"Uninstall", "-u", 1, "process manager"},
-                      OptionRow{"Terminate", "-terminate", 1, "process manager"},
-                      OptionRow{"Pause", "-p", 1, "process manager"},
-                      OptionRow{"Resume", "-resume", 1, "process manager"},
-                      OptionRow{"Command", "-command", 1, "process manager"},
-                      OptionRow{"Unknown", "-x", 2, "Usage:"}),
+    ::testing::Values(OptionRow{"Version", "-v", 0, "2.05", false},
+                      OptionRow{"VersionLong", "-version", 0, "Vorel service", false},
+                      OptionRow{"Help", "-h", 0, "-exec", false},
+                      OptionRow{"HelpLong", "-help", 0, "-version", false},
+                      OptionRow{"Install", "-i", 1, "process manager", true},
+                      OptionRow{"InstallLong", "-install", 1, "process manager", true},
+                      OptionRow{"Uninstall", "-u", 1, "process manager", true},
+                      OptionRow{"UninstallLong", "-uninstall", 1, "process manager", true},
+                      OptionRow{"Start", "-s", 1, "process manager", true},
+                      OptionRow{"StartLong", "-start", 1, "process manager", true},
+                      OptionRow{"Terminate", "-t", 1, "process manager", true},
+                      OptionRow{"TerminateLong", "-terminate", 1, "process manager", true},
+                      OptionRow{"Pause", "-p", 1, "process manager", true},
+                      OptionRow{"PauseLong", "-pause", 1, "process manager", true},
+                      OptionRow{"Resume", "-r", 1, "process manager", true},
+                      OptionRow{"ResumeLong", "-resume", 1, "process manager", true},
+                      OptionRow{"Command", "-c", 1, "process manager", true},
+                      OptionRow{"CommandLong", "-command", 1, "process manager", true},
+                      OptionRow{"Unknown", "-x", 2, "Usage:", true}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// ---- Links that cannot start ------------------------------------------------------------------
+
+TEST_F(ServiceProcess, ATakenPortIsReportedOnStandardErrorAndTheServiceKeepsRunning)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::Any));
+    writeSettings(taken.serverPort());
+    ASSERT_TRUE(start({QStringLiteral("-e")}));
+
+    const QByteArray line = "Vorel service: error: Unable to start the network server on port "
+                            + QByteArray::number(taken.serverPort()) + "\n";
+    QByteArray errors;
+    ASSERT_TRUE(waitFor([&]() {
+        process.waitForReadyRead(10);
+        errors += process.readAllStandardError();
+        return errors.contains(line) || process.state() == QProcess::NotRunning;
+    }));
+    EXPECT_EQ(errors, line);
+    EXPECT_EQ(process.state(), QProcess::Running);
+    ASSERT_TRUE(listensForStop());
+    EXPECT_TRUE(stopsPromptlyWithZero(SIGTERM));
+    EXPECT_EQ(errors + process.readAllStandardError(), line);
+    // The debug log keeps its own texts.
+    EXPECT_FALSE(readAll(home.file(kLogName)).contains("Unable to start"));
+}
+
+TEST_F(ServiceProcess, EachLinkThatCannotStartHasItsLineAndTheOthersServe)
+{
+    {
+        // IrDA left the Linux kernel in 4.17: the service's IrDA links cannot start here.
+        PIrdaServer probe(nullptr);
+        if (probe.start()) {
+            probe.stop();
+            GTEST_SKIP() << "this machine has IrDA";
+        }
+    }
+    const quint16 port = freeTcpPort();
+    PSettings s;
+    s.setDefaults();
+    s.networkPort = port;
+    s.irdaNormalEnable = 1;
+    s.irdaIrcommEnable = 1;
+    ASSERT_TRUE(s.save(home.file(kSettingsName)));
+    ASSERT_TRUE(start({QStringLiteral("-e")}));
+
+    Client terminal;
+    ASSERT_TRUE(waitFor([&]() { return terminal.connectTo(port); }, 10000));
+    EXPECT_EQ(terminal.call(Request("CONNECT")), "OK");
+    terminal.close();
+    ASSERT_TRUE(listensForStop());
+    EXPECT_TRUE(stopsPromptlyWithZero(SIGTERM));
+    EXPECT_EQ(process.readAllStandardError(), QByteArray("Vorel service: error: Unable to start the irda server\n"
+                                                         "Vorel service: error: Unable to start the irda ircomm server\n"));
+}
 
 } // namespace

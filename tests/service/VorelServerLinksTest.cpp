@@ -2,6 +2,7 @@
 #include "PBtServer.h"
 #include "PIrdaServer.h"
 #include "PNetServer.h"
+#include "PSerialServer.h"
 #include "TransportSupport.h"
 #include "VorelServer.h"
 
@@ -9,7 +10,29 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
+
+using Link = PFrontEnd::Link;
+
+// An IrDA layer on which no listener can be had, in either mode.
+class RefusingIrda : public platform::IrdaStack
+{
+public:
+    RefusingIrda() : previous(platform::setIrdaStack(this)) {}
+    ~RefusingIrda() override { platform::setIrdaStack(previous); }
+
+    bool listen(qintptr &socket, bool) override
+    {
+        socket = -1;
+        return false;
+    }
+    bool deviceList(qintptr, QByteArray &) override { return false; }
+
+private:
+    platform::IrdaStack *previous;
+};
 
 TEST(ServiceControllerLinks, OwnsTheBluetoothAndBothIrdaListeners)
 {
@@ -93,5 +116,109 @@ TEST(ServiceControllerLinks, SystemWithoutWirelessLinksStartsNothing)
     EXPECT_FALSE(server.ircommServer->running);
     EXPECT_EQ(openDescriptorCount(), before);
 }
+
+TEST(ServiceControllerLinks, EachLinkThatCannotStartIsReportedOnceInTheLinksOrder)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::Any));
+    const int port = taken.serverPort();
+    ScopedSettings chosen([&](PSettings &s) {
+        s.networkPort = port;
+        s.bluetoothEnable = 1;
+        s.irdaNormalEnable = 1;
+        s.irdaIrcommEnable = 1;
+        s.casioN60Enable = 1;
+    });
+    FakeBluetoothStack bluetooth;
+    bluetooth.noRadio = true;
+    RefusingIrda irda;
+    VorelServer server;
+    QStringList lines;
+    server.report = [&lines](const QString &text) { lines.append(text); };
+    server.startButton();
+    EXPECT_EQ(lines, QStringList({QStringLiteral("Unable to start the network server on port %1").arg(port),
+                                  QStringLiteral("Unable to start the bluetooth server"),
+                                  QStringLiteral("Unable to start the irda server"),
+                                  QStringLiteral("Unable to start the irda ircomm server")}));
+    // The cradle poller always starts, and keeps the service running.
+    EXPECT_TRUE(server.running);
+    EXPECT_TRUE(server.serialServer->running);
+
+    // Without a listener for the report the failures are only skipped.
+    server.stopButton();
+    server.report = nullptr;
+    server.startButton();
+    EXPECT_EQ(lines.size(), 4);
+    EXPECT_TRUE(server.serialServer->running);
+    server.stopButton();
+}
+
+// One link of the table, with its own flag read straight from its object.
+struct TableRow
+{
+    const char *name;
+    Link link;
+    quint8 PSettings::*enable;
+    bool (*ownFlag)(const VorelServer &);
+};
+
+void PrintTo(const TableRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+const TableRow kTableRows[] = {
+    {"Network", Link::Network, &PSettings::networkEnable, [](const VorelServer &s) { return s.netServer->running; }},
+    {"Bluetooth", Link::Bluetooth, &PSettings::bluetoothEnable,
+     [](const VorelServer &s) { return s.btServer->running; }},
+    {"IrdaNormal", Link::IrdaNormal, &PSettings::irdaNormalEnable,
+     [](const VorelServer &s) { return s.irdaServer->running; }},
+    {"IrdaIrcomm", Link::IrdaIrcomm, &PSettings::irdaIrcommEnable,
+     [](const VorelServer &s) { return s.ircommServer->running; }},
+    {"Cradle", Link::Cradle, &PSettings::casioN60Enable, [](const VorelServer &s) { return s.serialServer->running; }},
+};
+
+class ServiceControllerLinkTable : public ::testing::TestWithParam<TableRow>
+{
+};
+
+TEST_P(ServiceControllerLinkTable, EachSwitchStartsOnlyItsOwnLinkAndStopEndsIt)
+{
+    const TableRow &wanted = GetParam();
+    const quint16 port = freeTcpPort();
+    ScopedSettings chosen([&](PSettings &s) {
+        for (const TableRow &row : kTableRows)
+            s.*row.enable = 0;
+        s.*wanted.enable = 1;
+        s.networkPort = port;
+    });
+    FakeBluetoothStack bluetooth;
+    FakeIrdaStack irda;
+    VorelServer server;
+    QStringList lines;
+    server.report = [&lines](const QString &text) { lines.append(text); };
+    server.startButton();
+    EXPECT_TRUE(lines.isEmpty()) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(server.running);
+    for (const TableRow &row : kTableRows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.ownFlag(server), row.link == wanted.link);
+        EXPECT_EQ(server.linkRunning(row.link), row.link == wanted.link);
+    }
+    if (wanted.link == Link::Network) {
+        EXPECT_EQ(server.netServer->serverPort(), port);
+    }
+
+    server.stopButton();
+    EXPECT_FALSE(server.running);
+    for (const TableRow &row : kTableRows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_FALSE(row.ownFlag(server));
+        EXPECT_FALSE(server.linkRunning(row.link));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ServiceControllerLinkTable, ::testing::ValuesIn(kTableRows),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
