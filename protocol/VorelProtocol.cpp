@@ -6,7 +6,6 @@
 #include "PSettings.h"
 #include "TerminalPath.h"
 #include "Version.h"
-#include "ZeroPages.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,12 +24,6 @@ QTextCodec *codecNamed(const QString &name)
     if (QTextCodec *codec = QTextCodec::codecForName("CP1251"))
         return codec;
     return QTextCodec::codecForName("ISO-8859-1");
-}
-
-void *zeroFilled(std::size_t size)
-{
-    // Untouched zero pages until used: an idle session costs next to no memory.
-    return platform::allocateZeroPages(size);
 }
 
 } // namespace
@@ -75,18 +68,11 @@ const VorelProtocol::Command VorelProtocol::commands[36] = {
     {"GetFileDate", &VorelProtocol::GetFileDate},
 };
 
-void VorelProtocol::FreeDeleter::operator()(char *bytes) const
+// Untouched zero pages until used: an idle session costs next to no memory.
+VorelProtocol::VorelProtocol()
+    : workBuffer(kBufferSize), replyBuffer(kBufferSize)
 {
-    platform::freeZeroPages(bytes, kBufferSize);
-}
-
-VorelProtocol::VorelProtocol(BufferAllocator allocate)
-{
-    if (!allocate)
-        allocate = zeroFilled;
     handles.clear();
-    workBuffer.reset(static_cast<char *>(allocate(kBufferSize)));
-    replyBuffer.reset(static_cast<char *>(allocate(kBufferSize)));
     const PSettings current = settings.snapshot();
     tableCodec = codecNamed(current.tableCharset);
     terminalCodec = codecNamed(current.terminalCharset);

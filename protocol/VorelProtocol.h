@@ -1,12 +1,10 @@
 #pragma once
 
 #include "PHandleSet.h"
+#include "ZeroPages.h"
 
 #include <QObject>
 #include <QStringList>
-
-#include <cstddef>
-#include <memory>
 
 class PProgressSink;
 class PRequestReader;
@@ -28,19 +26,19 @@ class QTextCodec;
 class VorelProtocol : public QObject
 {
 public:
-    // Each buffer is three times the largest packet payload.
-    static constexpr quint32 kBufferSize = 0x300000;
     // The largest packet payload, which bounds every count of the file commands.
-    static constexpr qint32 kMaxPayload = 0x100000;
+    static constexpr qint32 kMaxPayload = qint32(platform::kMaxRequest);
+    // Each buffer is three times the largest packet payload.
+    static constexpr quint32 kBufferSize = 3 * platform::kMaxRequest;
     // ReadFileText answers hex text, two characters per byte: this many bytes keep the reply
     // (8 + 2 x count) within the largest payload.
     static constexpr qint32 kMaxTextRead = (kMaxPayload - 8) / 2;
+    // The largest reply (ReadFile: 8 bytes and a whole payload) and the largest block of file
+    // data (decoded or to be encoded) fit either buffer.
+    static_assert(kBufferSize >= 8 + platform::kMaxRequest, "the largest reply fits");
+    static_assert(8 + 2 * kMaxTextRead <= kMaxPayload, "ReadFileText's reply is one payload");
 
-    // Gives kBufferSize zero-filled bytes that platform::freeZeroPages releases, or null;
-    // platform::allocateZeroPages unless a test wants a failure.
-    using BufferAllocator = void *(*)(std::size_t size);
-
-    explicit VorelProtocol(BufferAllocator allocate = nullptr);
+    VorelProtocol();
     ~VorelProtocol() override;
     VorelProtocol(const VorelProtocol &) = delete;
     VorelProtocol &operator=(const VorelProtocol &) = delete;
@@ -69,12 +67,6 @@ public:
     bool futureValue(const QString &key, QString &answer) const;
 
 private:
-    struct FreeDeleter
-    {
-        void operator()(char *bytes) const;
-    };
-    using Buffer = std::unique_ptr<char[], FreeDeleter>;
-
     PRequestReader arguments() const;
     QString terminalText(const QByteArray &bytes) const;
     // Puts a text as the search commands answer it at `at`: word n + 2, n bytes, two zero
@@ -132,12 +124,12 @@ private:
     const char *args = nullptr;
     const char *argsEnd = nullptr;
     PHandleSet handles;
-    Buffer workBuffer;
+    platform::ZeroPages workBuffer;
     PProgressSink *session = nullptr;
     QTextCodec *tableCodec = nullptr;
     QTextCodec *terminalCodec = nullptr;
     QStringList temporaryFiles;
-    Buffer replyBuffer;
+    platform::ZeroPages replyBuffer;
     quint32 replyLength = 0;
     bool sortV3Table = false;
 };

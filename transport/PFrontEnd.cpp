@@ -39,7 +39,7 @@ void PFrontEnd::stopLinks()
     running = false;
 }
 
-void PFrontEnd::teardown()
+bool PFrontEnd::teardown()
 {
     stopLinks();
     QList<PSession *> sessions;
@@ -51,5 +51,5 @@ void PFrontEnd::teardown()
     }
     if (serialServer)
         sessions += serialServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
-    PSession::endAll(sessions, true);
+    return PSession::endAll(sessions, true, QDeadlineTimer(PSession::kEndWaitMs));
 }

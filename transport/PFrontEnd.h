@@ -29,8 +29,9 @@ public:
     // except those of the cradle, which its stop ends.
     void stopLinks();
     // Program end, while the application object exists: stops the links, ends every live
-    // session, waits for it with events processed and deletes it.
-    void teardown();
+    // session, waits for it with events processed and deletes it. False when sessions still
+    // ran after PSession::kEndWaitMs: the program must then leave without destroying them.
+    bool teardown();
 
     PNetServer *netServer = nullptr;
     PBtServer *btServer = nullptr;
