@@ -36,13 +36,14 @@ public:
     // still ends inside the buffer.
     static constexpr std::size_t kBufferSize = platform::kMaxRequest + 1000;
 
-    // The most descriptors one session can hold at once, from the caps of its command layer:
+    // The most descriptors one session can hold at once, from the caps of its command layer. A
+    // session serves one request at a time, so a conversion and a program start never overlap.
     static constexpr int kDescriptorBudget =
         2          // the socket and the duplicate that ends it
         + 256      // open files (the cap of PFileList)
-        + 64 * 4   // SQL bases (the cap of PSqlList), each with its database, journal, WAL and shm
-        + 5        // a conversion: its text file, the table's two files, a sort base's spill files
-        + 2;       // the report pipe of a program being started
+        + 64 * 3   // SQL bases (the cap of PSqlList), each with its database, WAL and shm files
+        + 5;       // a conversion (its text file, the table's two files, a rollback journal, a
+                   // sort's spill file), or else a program start's report pipe
     // Descriptors kept free for the process itself: its listeners, the debug log, settings
     // writes, Qt's wake-ups and the accept of a connection that is then refused. While fewer
     // are free, new connections are closed at once.
