@@ -70,6 +70,9 @@ void PSession::attach()
 
 PSession::~PSession()
 {
+    // Qt deletes a thread's dispatcher when the thread ends; one that never ran still holds it.
+    if (!isRunning() && !isFinished())
+        delete eventDispatcher();
     --liveCount;
 }
 
