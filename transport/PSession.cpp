@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QMutexLocker>
 #include <QPointer>
 
 #include <algorithm>
@@ -176,7 +175,7 @@ void PSession::serve(std::unique_ptr<PNetPort> &net)
 bool PSession::openSerial()
 {
     {
-        QMutexLocker locker(&endLock);
+        std::lock_guard<std::mutex> locker(endLock);
         serialPort.reset(new (std::nothrow) PSerialPort(portName, stopEvent));
         if (!serialPort)
             return false;
@@ -195,7 +194,7 @@ bool PSession::openSerial()
 
 void PSession::deleteSerial()
 {
-    QMutexLocker locker(&endLock);
+    std::lock_guard<std::mutex> locker(endLock);
     serialPort.reset();
 }
 
@@ -224,7 +223,7 @@ void PSession::packetLoop()
 
 bool PSession::armEnd(PNetPort &net)
 {
-    QMutexLocker locker(&endLock);
+    std::lock_guard<std::mutex> locker(endLock);
     endHandle.reset(int(platform::duplicateSocket(net.tcpSocket().socketDescriptor())));
     if (!endHandle.isValid())
         return false;
@@ -235,7 +234,7 @@ bool PSession::armEnd(PNetPort &net)
 
 void PSession::releaseEnd()
 {
-    QMutexLocker locker(&endLock);
+    std::lock_guard<std::mutex> locker(endLock);
     endHandle.reset();
 }
 
@@ -243,7 +242,7 @@ void PSession::stop()
 {
     if (type != ConnectionType::Usb)
         return;
-    QMutexLocker locker(&endLock);
+    std::lock_guard<std::mutex> locker(endLock);
     endRequested = true;
     // Under the lock: the session thread deletes its port only under it as well.
     if (serialPort)
@@ -266,7 +265,7 @@ void PSession::endSession()
         stop();
         return;
     }
-    QMutexLocker locker(&endLock);
+    std::lock_guard<std::mutex> locker(endLock);
     endRequested = true;
     if (endHandle.isValid())
         platform::shutdownSocket(endHandle.get());

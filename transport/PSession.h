@@ -7,12 +7,12 @@
 #include "ZeroPages.h"
 
 #include <QDeadlineTimer>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class PDataPort;
 class PNetPort;
@@ -133,7 +133,7 @@ private:
     // Guards the second handle on the link that endSession() shuts down from the main thread;
     // it is closed only under the lock, so the main thread never touches a reused descriptor.
     // It guards `serialPort` the same way: created, reset and stopped only under it.
-    QMutex endLock;
+    std::mutex endLock;
     platform::UniqueFd endHandle;
     bool endRequested = false;
     std::atomic<bool> stopFlag{false};
