@@ -49,7 +49,7 @@ public:
     // are free, new connections are closed at once.
     static constexpr int kDescriptorReserve = 32;
     // How long the program's end waits for its sessions; the program ends within 5 s.
-    static constexpr int kEndWaitMs = 4000;
+    static constexpr int kEndWaitMs = 3500;
 
     // The budget the session cap is reckoned with: kDescriptorBudget unless a test of many
     // terminals on a machine with a low descriptor limit lowers it.
