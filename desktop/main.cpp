@@ -2,6 +2,7 @@
 #include "PDebugLog.h"
 #include "PLanguages.h"
 #include "PSettings.h"
+#include "ResourceLimits.h"
 #include "VorelServer.h"
 
 #include <QApplication>
@@ -9,6 +10,8 @@
 
 int main(int argc, char **argv)
 {
+    // Every terminal's session holds descriptors: as many as this process may have.
+    platform::raiseOpenFileLimit();
     QApplication app(argc, argv);
     initDesktopResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/VorelServer/Resources/pellamor2.png")));
@@ -29,7 +32,11 @@ int main(int argc, char **argv)
         window.startButton();
     window.showAtStartup();
     const int result = QApplication::exec();
-    // The application object still exists: the sessions still running end here.
-    window.teardown();
+    // The application object still exists: the sessions still running end here, or the
+    // program leaves without them once the wait is over.
+    if (!window.teardown()) {
+        debugLog.stop();
+        platform::leaveProcess(result);
+    }
     return result;
 }

@@ -4,19 +4,21 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 
 namespace platform {
 
-// How long a program may take to start before the start counts as failed.
-constexpr int kProgramStartTimeoutMs = 10000;
-
 // Runs `program` with `parameters` as its one argument, verbatim (an empty text is one empty
-// argument), never through a shell. Its standard input, output and error are the null device, so
-// it can neither wait for input nor block on a full pipe. Without `wait` it runs on detached from
-// the server and `exitCode` is 0; with it the call blocks, without using the processor, until the
-// program ends and `exitCode` gets its exit code. A program that crashed reads as the negated
-// signal number, never as 0. False when the program could not be started.
-bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode);
+// argument), never through a shell; a bare name is looked up in the search path. Its standard
+// input, output and error are the null device, so it can neither wait for input nor block on a
+// full pipe. Without `wait` it runs on detached from the server (no child of it, so never left
+// as a zombie) and `exitCode` is 0; with it the call blocks, without using the processor, until
+// the program ends and `exitCode` gets its exit code, or until `stopWaiting` (asked a few times
+// a second) says true: the program then goes on alone and `exitCode` is 0. A program that
+// crashed reads as the negated signal number, never as 0. False when the program could not be
+// started.
+bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode,
+                    const std::function<bool()> &stopWaiting = nullptr);
 
 // What executeCommand hands its calls to instead of starting programs, with the same contract;
 // tests and fuzz targets put one in place so that no program starts.

@@ -6,7 +6,6 @@
 #include "PSettings.h"
 #include "TerminalPath.h"
 #include "Version.h"
-#include "ZeroPages.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -26,12 +25,6 @@ QTextCodec *codecNamed(const QString &name)
     if (QTextCodec *codec = QTextCodec::codecForName("CP1251"))
         return codec;
     return QTextCodec::codecForName("ISO-8859-1");
-}
-
-void *zeroFilled(std::size_t size)
-{
-    // Untouched zero pages until used: an idle session costs next to no memory.
-    return platform::allocateZeroPages(size);
 }
 
 } // namespace
@@ -76,25 +69,17 @@ const VorelProtocol::Command VorelProtocol::commands[36] = {
     {"GetFileDate", &VorelProtocol::GetFileDate},
 };
 
-void VorelProtocol::FreeDeleter::operator()(char *bytes) const
+// Untouched zero pages until used: an idle session costs next to no memory.
+VorelProtocol::VorelProtocol()
+    : workBuffer(kBufferSize)
 {
-    platform::freeZeroPages(bytes - lead, size);
-}
-
-VorelProtocol::VorelProtocol(BufferAllocator allocate)
-{
-    if (!allocate)
-        allocate = zeroFilled;
     handles.clear();
-    workBuffer.reset(static_cast<char *>(allocate(kBufferSize)));
-    // A page more than the buffer needs, so that it can start where ReadFile's data want to be.
+    // A page more than the reply needs, so that it can start where ReadFile's data want to be.
     constexpr std::size_t kPage = 4096;
-    if (char *pages = static_cast<char *>(allocate(kBufferSize + kPage))) {
-        const std::size_t dataAt = std::size_t(reinterpret_cast<std::uintptr_t>(pages) + 8) % kPage;
-        const std::size_t lead = (kReadDataInPage + kPage - dataAt) % kPage;
-        replyBuffer.reset(pages + lead);
-        replyBuffer.get_deleter().lead = lead;
-        replyBuffer.get_deleter().size = kBufferSize + kPage;
+    replyBuffer.pages = platform::ZeroPages(kBufferSize + kPage);
+    if (replyBuffer.pages) {
+        const std::size_t dataAt = std::size_t(reinterpret_cast<std::uintptr_t>(replyBuffer.pages.get()) + 8) % kPage;
+        replyBuffer.start = replyBuffer.pages.get() + (kReadDataInPage + kPage - dataAt) % kPage;
     }
     const PSettings current = settings.snapshot();
     tableCodec = codecNamed(current.tableCharset);

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "PHandleSet.h"
+#include "ZeroPages.h"
 
 #include <QObject>
 #include <QStringList>
-
-#include <cstddef>
-#include <memory>
 
 class PProgressSink;
 class PRequestReader;
@@ -28,13 +26,17 @@ class QTextCodec;
 class VorelProtocol : public QObject
 {
 public:
-    // Each buffer is three times the largest packet payload.
-    static constexpr quint32 kBufferSize = 0x300000;
     // The largest packet payload, which bounds every count of the file commands.
-    static constexpr qint32 kMaxPayload = 0x100000;
+    static constexpr qint32 kMaxPayload = qint32(platform::kMaxRequest);
+    // Each buffer is three times the largest packet payload.
+    static constexpr quint32 kBufferSize = 3 * platform::kMaxRequest;
     // ReadFileText answers hex text, two characters per byte: this many bytes keep the reply
     // (8 + 2 x count) within the largest payload.
     static constexpr qint32 kMaxTextRead = (kMaxPayload - 8) / 2;
+    // The largest reply (ReadFile: 8 bytes and a whole payload) and the largest block of file
+    // data (decoded or to be encoded) fit either buffer.
+    static_assert(kBufferSize >= 8 + platform::kMaxRequest, "the largest reply fits");
+    static_assert(8 + 2 * kMaxTextRead <= kMaxPayload, "ReadFileText's reply is one payload");
 
     // How far into a memory page ReadFile's data (8 bytes behind the reply's start) begin.
     // The kernel copies file pages into the reply and the reply into the socket; on some
@@ -43,11 +45,7 @@ public:
     // and file pages read from a block boundary. 64 keeps both copies at full speed.
     static constexpr std::size_t kReadDataInPage = 64;
 
-    // Gives `size` zero-filled bytes that platform::freeZeroPages releases, or null;
-    // platform::allocateZeroPages unless a test wants a failure.
-    using BufferAllocator = void *(*)(std::size_t size);
-
-    explicit VorelProtocol(BufferAllocator allocate = nullptr);
+    VorelProtocol();
     ~VorelProtocol() override;
     VorelProtocol(const VorelProtocol &) = delete;
     VorelProtocol &operator=(const VorelProtocol &) = delete;
@@ -77,16 +75,6 @@ public:
     bool futureValue(const QString &key, QString &answer) const;
 
 private:
-    struct FreeDeleter
-    {
-        FreeDeleter() : lead(0), size(kBufferSize) {}
-        void operator()(char *bytes) const;
-        // The buffer starts this far into its allocation of `size` bytes.
-        std::size_t lead;
-        std::size_t size;
-    };
-    using Buffer = std::unique_ptr<char[], FreeDeleter>;
-
     PRequestReader arguments() const;
     QString terminalText(const QByteArray &bytes) const;
     // Puts a text as the search commands answer it at `at`: word n + 2, n bytes, two zero
@@ -144,12 +132,20 @@ private:
     const char *args = nullptr;
     const char *argsEnd = nullptr;
     PHandleSet handles;
-    Buffer workBuffer;
+    platform::ZeroPages workBuffer;
     PProgressSink *session = nullptr;
     QTextCodec *tableCodec = nullptr;
     QTextCodec *terminalCodec = nullptr;
     QStringList temporaryFiles;
-    Buffer replyBuffer;
+    // The reply's pages, one more than it needs, and where in them it starts (see kReadDataInPage).
+    struct ReplyBuffer
+    {
+        platform::ZeroPages pages;
+        char *start = nullptr;
+        char *get() const { return start; }
+        explicit operator bool() const { return start != nullptr; }
+    };
+    ReplyBuffer replyBuffer;
     quint32 replyLength = 0;
     bool sortV3Table = false;
 };

@@ -155,7 +155,8 @@ void VorelProtocol::ExecuteCommand()
     QString path;
     // A request cut before its wait flag does not say how to run the program: it runs not at all.
     const bool ok = !in.isMalformed() && mapProgram(program, path)
-        && platform::executeCommand(path, parameters, wait != 0, exitCode);
+        && platform::executeCommand(path, parameters, wait != 0, exitCode,
+                                    [this]() { return session && session->stopRequested(); });
     if (!ok)
         exitCode = 0;
     writeBoolBE(replyBuffer.get(), ok);

@@ -1,12 +1,15 @@
 #include "ExecutablePath.h"
 #include "PDebugLog.h"
 #include "PSettings.h"
+#include "ResourceLimits.h"
 #include "Version.h"
 #include "VorelServer.h"
 #include "VorelService.h"
 
 int main(int argc, char **argv)
 {
+    // Every terminal's session holds descriptors: as many as this process may have.
+    platform::raiseOpenFileLimit();
     QCoreApplication::setApplicationName(QStringLiteral("VorelService"));
     QCoreApplication::setApplicationVersion(versionText);
     VorelService service(argc, argv);
@@ -24,7 +27,11 @@ int main(int argc, char **argv)
         debugLog.start();
     VorelServer server;
     const int result = service.exec();
-    // The application object still exists: the sessions still running end here.
-    server.teardown();
+    // The application object still exists: the sessions still running end here, or the
+    // program leaves without them once the wait is over.
+    const bool ended = server.teardown();
+    debugLog.stop();
+    if (!ended)
+        platform::leaveProcess(result);
     return result;
 }

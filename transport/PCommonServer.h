@@ -6,7 +6,9 @@
 
 // A listener of one link kind. Qt's event loop accepts on every link alike (the Bluetooth and
 // IrDA listeners hand their own native listening socket to QTcpServer), and each accepted
-// descriptor becomes a session thread here, with the link's type and a display name.
+// descriptor becomes a session thread here, with the link's type and a display name, or is
+// closed at once when no session may be made (past the session cap, without the reserve of
+// descriptors, or without the memory or thread a session needs).
 class PCommonServer : public QTcpServer
 {
     Q_OBJECT
@@ -29,5 +31,6 @@ protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    void refuse(qintptr descriptor, QObject *row);
+    // After an accept failed for want of descriptors, the next try.
+    static constexpr int kAcceptRetryMs = 200;
 };

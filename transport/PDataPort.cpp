@@ -1,15 +1,9 @@
 #include "PDataPort.h"
 
 #include "Helpers.h"
-#include "ZeroPages.h"
 
 #include <climits>
 #include <cstring>
-
-void PDataPort::FreeDeleter::operator()(char *bytes) const
-{
-    platform::freeZeroPages(bytes, kHexBufferSize);
-}
 
 PDataPort::PDataPort() = default;
 PDataPort::~PDataPort() = default;
@@ -46,7 +40,7 @@ bool PDataPort::writeHead(const char *data, int length, bool)
 
 bool PDataPort::allocateHexBuffer()
 {
-    hexBuffer.reset(platform::allocateZeroPages(kHexBufferSize));
+    hexBuffer = platform::ZeroPages(kHexBufferSize);
     return bool(hexBuffer);
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "ConnectionType.h"
+#include "ZeroPages.h"
 
 #include <QObject>
-
-#include <memory>
 
 // The byte stream of one terminal session with the packet framing on top: a 4-byte big-endian
 // payload length, then the payload. Bluetooth ports also speak the same framing in hex text
@@ -15,9 +14,10 @@ class PDataPort : public QObject
     Q_OBJECT
 public:
     // The largest request payload a terminal may send.
-    static constexpr quint32 kMaxRequest = 0x100000;
+    static constexpr quint32 kMaxRequest = platform::kMaxRequest;
     // Room for the hex text of the largest request; replies go through it in pieces.
-    static constexpr int kHexBufferSize = 0x2003E8;
+    static constexpr int kHexBufferSize = 2 * kMaxRequest + 1000;
+    static_assert(kHexBufferSize >= int(2 * kMaxRequest + 8), "the hex text of the largest request and its length");
 
     PDataPort();
     ~PDataPort() override;
@@ -52,11 +52,7 @@ protected:
     void freeHexBuffer() { hexBuffer.reset(); }
 
 private:
-    struct FreeDeleter
-    {
-        void operator()(char *bytes) const;
-    };
     bool isHexPort() const { return type == ConnectionType::Bluetooth; }
 
-    std::unique_ptr<char, FreeDeleter> hexBuffer;
+    platform::ZeroPages hexBuffer;
 };

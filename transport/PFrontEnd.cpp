@@ -139,7 +139,7 @@ bool PFrontEnd::linkRunning(Link link) const
     return rowOf(link).running(*this);
 }
 
-void PFrontEnd::teardown()
+bool PFrontEnd::teardown()
 {
     stopLinks();
     QList<PSession *> sessions;
@@ -151,5 +151,5 @@ void PFrontEnd::teardown()
     }
     if (serialServer)
         sessions += serialServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
-    PSession::endAll(sessions, true);
+    return PSession::endAll(sessions, true, QDeadlineTimer(PSession::kEndWaitMs));
 }

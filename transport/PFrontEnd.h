@@ -44,8 +44,9 @@ public:
     // The link's own flag; false for a link this front-end does not have.
     bool linkRunning(Link link) const;
     // Program end, while the application object exists: stops the links, ends every live
-    // session, waits for it with events processed and deletes it.
-    void teardown();
+    // session, waits for it with events processed and deletes it. False when sessions still
+    // ran after PSession::kEndWaitMs: the program must then leave without destroying them.
+    bool teardown();
 
     PNetServer *netServer = nullptr;
     PBtServer *btServer = nullptr;

@@ -54,7 +54,9 @@ void PSerialServer::timerSet()
 
 void PSerialServer::addPort(const QString &portName)
 {
-    if (portNames.contains(portName))
+    // Past the session cap or without the reserve of descriptors the port waits for a later
+    // poll, like one whose row could not be made.
+    if (portNames.contains(portName) || !PSession::mayAdmit())
         return;
     portNames.append(portName);
     QObject *row = nullptr;
@@ -66,14 +68,22 @@ void PSerialServer::addPort(const QString &portName)
             return;
         }
     }
-    PSession *session = new (std::nothrow) PSession(portName, row, stopEvent, this);
-    if (!session || !session->isReady()) {
-        delete session;
-        release(portName, row);
-        return;
+    PSession *session = nullptr;
+    try {
+        session = new PSession(portName, row, stopEvent, this);
+        if (session->isReady() && startSession(session))
+            return;
+    } catch (const std::bad_alloc &) {
     }
+    sessions.removeOne(session);
+    delete session;
+    release(portName, row);
+}
+
+bool PSerialServer::startSession(PSession *session)
+{
     QString text;
-    connectionName(portName, text);
+    connectionName(session->portName, text);
     session->type = type;
     session->name = text;
     connect(session, &QThread::finished, session, &PSession::removeSerialPort);
@@ -88,13 +98,10 @@ void PSerialServer::addPort(const QString &portName)
     session->start(QThread::InheritPriority);
     // A thread that could not be created is neither running nor finished, and would never
     // report its start.
-    if (!session->isRunning() && !session->isFinished()) {
-        sessions.removeOne(session);
-        delete session;
-        release(portName, row);
-        return;
-    }
+    if (!session->isRunning() && !session->isFinished())
+        return false;
     loop.exec();
+    return true;
 }
 
 bool PSerialServer::connectionName(const QString &portName, QString &name)

@@ -53,6 +53,8 @@ public slots:
     void timerSet();
 
 private:
+    // Names, connects and starts a new session; false when its thread could not be created.
+    bool startSession(PSession *session);
     void release(const QString &portName, QObject *row);
 
     QTimer timer;

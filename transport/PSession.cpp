@@ -1,20 +1,25 @@
 #include "PSession.h"
 
 #include "NativeSocket.h"
+#include "NullEventDispatcher.h"
 #include "PDebugLog.h"
 #include "PFrontEnd.h"
 #include "PNetPort.h"
 #include "PSerialPort.h"
 #include "PSerialServer.h"
 #include "PStopEvent.h"
+#include "ResourceLimits.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QMutexLocker>
 #include <QPointer>
 
+#include <algorithm>
 #include <climits>
 #include <new>
+
+// readPacket writes at most the largest request; the rest stays zero.
+static_assert(PSession::kBufferSize >= PDataPort::kMaxRequest + 1000, "a request and its zero tail");
 
 namespace {
 
@@ -27,13 +32,15 @@ QString peerText(const QHostAddress &address)
     return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
+std::atomic<int> liveCount{0};
+
 } // namespace
 
 std::atomic<int> PSession::usbPauseMs{4000};
+std::atomic<int> PSession::descriptorBudget{kDescriptorBudget};
 
 PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
-    : QThread(parent), descriptor(descriptor),
-      buffer(platform::allocateZeroPages(kBufferSize)), widget(widget)
+    : QThread(parent), descriptor(descriptor), buffer(kBufferSize), widget(widget)
 {
     attach();
 }
@@ -41,14 +48,18 @@ PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
 PSession::PSession(const QString &portName, QObject *widget, std::shared_ptr<PStopEvent> stopEvent,
                    QObject *parent)
     : QThread(parent), type(ConnectionType::Usb), portName(portName), descriptor(-1),
-      buffer(platform::allocateZeroPages(kBufferSize)), widget(widget), stopEvent(std::move(stopEvent))
+      buffer(kBufferSize), widget(widget), stopEvent(std::move(stopEvent))
 {
     attach();
 }
 
 void PSession::attach()
 {
+    ++liveCount;
     protocol.setSession(this);
+    // The thread runs blocking loops only; Qt's own dispatcher would need a descriptor, and a
+    // thread started without one would end the process.
+    setEventDispatcher(new NullEventDispatcher);
     if (widget) {
         connect(this, SIGNAL(setIndicator(int)), widget, SLOT(setIndicator(int)));
         connect(this, SIGNAL(setMessage(QString)), widget, SLOT(setMessage(QString)));
@@ -56,7 +67,33 @@ void PSession::attach()
     }
 }
 
-PSession::~PSession() = default;
+PSession::~PSession()
+{
+    // Qt deletes a thread's dispatcher when the thread ends; one that never ran still holds it.
+    if (!isRunning() && !isFinished())
+        delete eventDispatcher();
+    --liveCount;
+}
+
+int PSession::sessionCap(qint64 openFiles)
+{
+    const qint64 cap = (openFiles - kDescriptorReserve) / std::max(1, descriptorBudget.load());
+    return int(std::min<qint64>(std::max<qint64>(cap, 1), INT_MAX));
+}
+
+int PSession::liveSessions()
+{
+    return liveCount.load();
+}
+
+bool PSession::mayAdmit()
+{
+    const qint64 limit = platform::openFileLimit();
+    if (liveSessions() >= sessionCap(limit))
+        return false;
+    const int open = platform::openDescriptorCount();
+    return open >= 0 && limit - open >= kDescriptorReserve;
+}
 
 void PSession::removeWidget()
 {
@@ -72,14 +109,35 @@ void PSession::run()
         platform::closeSocket(descriptor);
         return;
     }
+    // Outside serve(): the port must outlive a failure inside it.
+    std::unique_ptr<PNetPort> net;
+    try {
+        serve(net);
+    } catch (const std::bad_alloc &) {
+        // The terminal is refused, not the server ended: what was opened is released as at
+        // any end, without a log entry, which would need memory as well.
+        try {
+            if (port)
+                port->close();
+            releaseEnd();
+            protocol.cleanup();
+        } catch (const std::bad_alloc &) {
+        }
+        port = nullptr;
+        netPort = nullptr;
+        deleteSerial();
+    }
+}
+
+void PSession::serve(std::unique_ptr<PNetPort> &net)
+{
     emit setType(name);
     emit setIndicator(0);
 
-    std::unique_ptr<PNetPort> net;
     if (type == ConnectionType::Usb) {
         if (!openSerial())
             return;
-        port = serialPort;
+        port = serialPort.get();
     } else {
         net.reset(new PNetPort(descriptor));
         net->type = type;
@@ -117,8 +175,8 @@ void PSession::run()
 bool PSession::openSerial()
 {
     {
-        QMutexLocker locker(&endLock);
-        serialPort = new (std::nothrow) PSerialPort(portName, stopEvent);
+        std::lock_guard<std::mutex> locker(endLock);
+        serialPort.reset(new (std::nothrow) PSerialPort(portName, stopEvent));
         if (!serialPort)
             return false;
         serialPort->type = ConnectionType::Usb;
@@ -136,9 +194,8 @@ bool PSession::openSerial()
 
 void PSession::deleteSerial()
 {
-    QMutexLocker locker(&endLock);
-    delete serialPort;
-    serialPort = nullptr;
+    std::lock_guard<std::mutex> locker(endLock);
+    serialPort.reset();
 }
 
 bool PSession::usbPause()
@@ -166,27 +223,26 @@ void PSession::packetLoop()
 
 bool PSession::armEnd(PNetPort &net)
 {
-    QMutexLocker locker(&endLock);
-    endHandle = platform::duplicateSocket(net.tcpSocket().socketDescriptor());
-    if (endHandle < 0)
+    std::lock_guard<std::mutex> locker(endLock);
+    endHandle.reset(int(platform::duplicateSocket(net.tcpSocket().socketDescriptor())));
+    if (!endHandle.isValid())
         return false;
     if (endRequested)
-        platform::shutdownSocket(endHandle);
+        platform::shutdownSocket(endHandle.get());
     return true;
 }
 
 void PSession::releaseEnd()
 {
-    QMutexLocker locker(&endLock);
-    platform::closeSocket(endHandle);
-    endHandle = -1;
+    std::lock_guard<std::mutex> locker(endLock);
+    endHandle.reset();
 }
 
 void PSession::stop()
 {
     if (type != ConnectionType::Usb)
         return;
-    QMutexLocker locker(&endLock);
+    std::lock_guard<std::mutex> locker(endLock);
     endRequested = true;
     // Under the lock: the session thread deletes its port only under it as well.
     if (serialPort)
@@ -204,17 +260,18 @@ void PSession::removeSerialPort()
 
 void PSession::endSession()
 {
+    stopFlag = true;
     if (type == ConnectionType::Usb) {
         stop();
         return;
     }
-    QMutexLocker locker(&endLock);
+    std::lock_guard<std::mutex> locker(endLock);
     endRequested = true;
-    if (endHandle >= 0)
-        platform::shutdownSocket(endHandle);
+    if (endHandle.isValid())
+        platform::shutdownSocket(endHandle.get());
 }
 
-void PSession::endAll(const QList<PSession *> &sessions, bool processEvents)
+bool PSession::endAll(const QList<PSession *> &sessions, bool processEvents, QDeadlineTimer deadline)
 {
     QList<QPointer<PSession>> live;
     for (PSession *session : sessions) {
@@ -223,20 +280,29 @@ void PSession::endAll(const QList<PSession *> &sessions, bool processEvents)
         session->endSession();
         live.append(session);
     }
+    bool allEnded = true;
     for (const QPointer<PSession> &session : qAsConst(live)) {
         if (!processEvents) {
-            if (session)
-                session->wait();
+            if (session && !session->wait(deadline))
+                allEnded = false;
             continue;
         }
-        while (session && !session->wait(10))
+        while (session && !session->wait(10)) {
+            if (deadline.hasExpired()) {
+                allEnded = false;
+                break;
+            }
             QCoreApplication::processEvents();
+        }
     }
     for (const QPointer<PSession> &session : qAsConst(live)) {
+        if (!session || session->isRunning())
+            continue;
         // The queued end of the session (its row removal) runs before it goes; its deferred
         // deletion goes with it.
-        if (session && processEvents)
+        if (processEvents)
             QCoreApplication::sendPostedEvents(session, QEvent::MetaCall);
         delete session.data();
     }
+    return allEnded;
 }

@@ -3,14 +3,16 @@
 #include "ConnectionType.h"
 #include "PProgressSink.h"
 #include "VorelProtocol.h"
+#include "UniqueFd.h"
 #include "ZeroPages.h"
 
-#include <QMutex>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class PDataPort;
 class PNetPort;
@@ -32,7 +34,34 @@ class PSession : public QThread, public PProgressSink
 public:
     // The largest request and 1000 bytes more that stay zero: a string whose NUL is missing
     // still ends inside the buffer.
-    static constexpr int kBufferSize = 0x100000 + 1000;
+    static constexpr std::size_t kBufferSize = platform::kMaxRequest + 1000;
+
+    // The most descriptors one session can hold at once, from the caps of its command layer. A
+    // session serves one request at a time, so a conversion and a program start never overlap.
+    static constexpr int kDescriptorBudget =
+        2          // the socket and the duplicate that ends it
+        + 256      // open files (the cap of PFileList)
+        + 64 * 3   // SQL bases (the cap of PSqlList), each with its database, WAL and shm files
+        + 5;       // a conversion (its text file, the table's two files, a rollback journal, a
+                   // sort's spill file), or else a program start's report pipe
+    // Descriptors kept free for the process itself: its listeners, the debug log, settings
+    // writes, Qt's wake-ups and the accept of a connection that is then refused. While fewer
+    // are free, new connections are closed at once.
+    static constexpr int kDescriptorReserve = 32;
+    // How long the program's end waits for its sessions; the program ends within 5 s.
+    static constexpr int kEndWaitMs = 3500;
+
+    // The budget the session cap is reckoned with: kDescriptorBudget unless a test of many
+    // terminals on a machine with a low descriptor limit lowers it.
+    static std::atomic<int> descriptorBudget;
+
+    // The sessions that may run at once under a limit of `openFiles` descriptors: so many that
+    // all of them at their caps still leave the reserve free, and always one.
+    static int sessionCap(qint64 openFiles);
+    // Sessions made and not yet deleted.
+    static int liveSessions();
+    // True when one more session may be made now: under the cap, with the reserve free.
+    static bool mayAdmit();
 
     // A socket session: `descriptor` is the accepted socket, `widget` its row or null.
     PSession(qintptr descriptor, QObject *widget, QObject *parent);
@@ -50,12 +79,16 @@ public:
 
     // Asks a running session to end from the main thread: its link is shut down (a cradle
     // session is stopped), so the current wait ends at once; a session that has not opened its
-    // link yet ends right after.
+    // link yet ends right after; long work sees stopRequested() and ends at its next safe point.
     void endSession();
+    bool stopRequested() const override { return stopFlag.load(); }
 
-    // Program end: asks each session to end, waits until every thread has finished (with the
-    // main thread's events processed when `processEvents`) and deletes the sessions.
-    static void endAll(const QList<PSession *> &sessions, bool processEvents);
+    // Program end: asks each session to end, waits until every thread has finished or the
+    // deadline has passed (with the main thread's events processed when `processEvents`), and
+    // deletes the sessions that finished. False when some still run at the deadline: they are
+    // left alone, since destroying a running thread aborts the process.
+    static bool endAll(const QList<PSession *> &sessions, bool processEvents,
+                       QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
     ConnectionType type = ConnectionType::None;
     QString name;
@@ -78,12 +111,8 @@ protected:
     void run() override;
 
 private:
-    struct FreeDeleter
-    {
-        void operator()(char *bytes) const { platform::freeZeroPages(bytes, kBufferSize); }
-    };
-
     void attach();
+    void serve(std::unique_ptr<PNetPort> &net);
     bool armEnd(PNetPort &net);
     void releaseEnd();
     bool openSerial();
@@ -94,17 +123,18 @@ private:
 
     const qintptr descriptor;
     VorelProtocol protocol;
-    std::unique_ptr<char, FreeDeleter> buffer;
+    platform::ZeroPages buffer;
     PNetPort *netPort = nullptr;
-    PSerialPort *serialPort = nullptr;
+    std::unique_ptr<PSerialPort> serialPort;
     PDataPort *port = nullptr;
     QObject *widget;
     const std::shared_ptr<PStopEvent> stopEvent;
 
     // Guards the second handle on the link that endSession() shuts down from the main thread;
     // it is closed only under the lock, so the main thread never touches a reused descriptor.
-    // It guards `serialPort` the same way: created, deleted and stopped only under it.
-    QMutex endLock;
-    qintptr endHandle = -1;
+    // It guards `serialPort` the same way: created, reset and stopped only under it.
+    std::mutex endLock;
+    platform::UniqueFd endHandle;
     bool endRequested = false;
+    std::atomic<bool> stopFlag{false};
 };

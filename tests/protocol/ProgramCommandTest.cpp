@@ -4,10 +4,18 @@
 #include "ProtocolFixture.h"
 
 #include "ExecuteCommand.h"
+#include "PProgressSink.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+
+#include <atomic>
+#include <thread>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +35,30 @@ protected:
         return call(Request("ExecuteCommand").str(program.toLatin1()).str(parameters).word(wait));
     }
 };
+
+// A session that is told to stop at a given moment.
+class StoppingSink : public PProgressSink
+{
+public:
+    void setIndicator(int) override {}
+    void setMessage(const QString &) override {}
+    void setType(const QString &) override {}
+    bool stopRequested() const override { return stop.load(); }
+    std::atomic<bool> stop{false};
+};
+
+// The children of this process that are left: zombies included.
+int childrenLeft()
+{
+    int count = 0;
+    const QByteArray self = QByteArray::number(::getpid());
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QList<QByteArray> fields = readAll(QStringLiteral("/proc/%1/stat").arg(entry)).split(')');
+        if (fields.size() >= 2 && fields.last().trimmed().split(' ').value(1) == self)
+            ++count;
+    }
+    return count;
+}
 
 const QByteArray kShowArguments = "printf '%s|%s' \"$#\" \"$1\" > args.txt\nexit 7\n";
 
@@ -61,6 +93,30 @@ TEST_F(ProgramCommand, WithoutWaitTheAnswerComesAtOnceAndTheProgramCompletesLate
     EXPECT_FALSE(QFile::exists(local("later.txt")));
     // Nothing keeps the program after the answer, and nothing ends it either.
     EXPECT_TRUE(QTest::qWaitFor([this] { return readAll(local("later.txt")) == "done\n"; }, 10000));
+    // Nor is it, or whatever started it, left as a child of the server.
+    EXPECT_EQ(childrenLeft(), 0);
+}
+
+TEST_F(ProgramCommand, WaitEndsWhenTheSessionIsToldToStop)
+{
+    const QString program = script("long.sh", "echo $$ > long.pid\nexec sleep 30\n");
+    StoppingSink sink;
+    protocol.setSession(&sink);
+    std::thread stopper([&sink]() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sink.stop = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    // The program goes on; the answer does not wait for it.
+    EXPECT_EQ(execute(program, "", 1), hex("00000001 00000000"));
+    EXPECT_LT(timer.elapsed(), 3000);
+    stopper.join();
+    protocol.setSession(nullptr);
+    const pid_t left = pid_t(readAll(local("long.pid")).trimmed().toInt());
+    ASSERT_GT(left, 0);
+    ::kill(left, SIGKILL);
+    ::waitpid(left, nullptr, 0);
 }
 
 TEST_F(ProgramCommand, StandardStreamsAreTheNullDevice)

@@ -3,6 +3,7 @@
 #include "PDebugLog.h"
 #include "TerminalPath.h"
 #include "Version.h"
+#include "ZeroPages.h"
 
 #include <QFile>
 #include <QTextCodec>
@@ -200,22 +201,17 @@ TEST_F(Dispatcher, UnknownCharsetFallsBackToCp1251)
               hex("00000001 0000000B") + "NoSuchCodec");
 }
 
-namespace {
-
-void *noMemory(std::size_t)
-{
-    return nullptr;
-}
-
-} // namespace
-
 TEST(VorelProtocolBuffers, LayerWithoutBuffersServesNothing)
 {
-    VorelProtocol starved(noMemory);
-    EXPECT_FALSE(starved.isReady());
     const QByteArray connect("CONNECT\0", 8);
-    EXPECT_FALSE(starved.processCommand(connect.constData(), quint32(connect.size())));
-    starved.cleanup(); // still safe at the end of the session
+    for (int nth : {1, 2}) {
+        platform::armZeroPagesFault(nth);
+        VorelProtocol starved;
+        platform::disarmZeroPagesFault();
+        EXPECT_FALSE(starved.isReady()) << "buffer " << nth;
+        EXPECT_FALSE(starved.processCommand(connect.constData(), quint32(connect.size())));
+        starved.cleanup(); // still safe at the end of the session
+    }
 }
 
 using Cleanup = ProtocolTest;

@@ -1,14 +1,21 @@
 #include "PDebugLog.h"
+#include "PNetServer.h"
 #include "PSession.h"
 #include "TempDir.h"
 #include "TransportSupport.h"
+#include "ZeroPages.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
 #include <QSignalSpy>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
 
@@ -163,6 +170,148 @@ TEST_F(SessionTest, EndAskedBeforeTheLinkOpensEndsRightAfter)
     ASSERT_TRUE(finishes());
     EXPECT_TRUE(peer.closedWithoutReply());
     EXPECT_EQ(log().size(), 2);
+}
+
+TEST(SessionCap, EverySessionAtItsCapsStillLeavesTheReserve)
+{
+    const int budget = PSession::kDescriptorBudget;
+    const int reserve = PSession::kDescriptorReserve;
+    EXPECT_EQ(PSession::sessionCap(64), 1) << "a small limit still serves one terminal";
+    EXPECT_EQ(PSession::sessionCap(reserve + 2 * budget), 2);
+    EXPECT_EQ(PSession::sessionCap(reserve + 2 * budget - 1), 1);
+    EXPECT_EQ(PSession::sessionCap(524288), (524288 - reserve) / budget);
+    EXPECT_GE(PSession::sessionCap(qint64(1) << 40), 1) << "no overflow past INT_MAX";
+}
+
+TEST_F(SessionTest, IdleSessionHoldsItsSocketAndOneDuplicateOnly)
+{
+    int accepted = -1;
+    int peerFd = -1;
+    ASSERT_TRUE(makeTcpPair(peerFd, accepted));
+    peer.adopt(peerFd);
+    const int before = openDescriptorCount();
+    startSession(ConnectionType::Network, QStringLiteral("Network"), accepted);
+    EXPECT_EQ(peer.call(Request("CONNECT")), "OK");
+    // No wake-up descriptor for the thread: a session started when none is left still runs.
+    EXPECT_EQ(openDescriptorCount(), before + 1);
+}
+
+TEST_F(SessionTest, EndSessionAsksLongWorkToStop)
+{
+    startSession(ConnectionType::Network, QStringLiteral("Network"));
+    const PProgressSink &sink = *session;
+    EXPECT_FALSE(sink.stopRequested());
+    session->endSession();
+    EXPECT_TRUE(sink.stopRequested());
+    ASSERT_TRUE(finishes());
+}
+
+TEST_F(SessionTest, EndAllGivesUpAtTheDeadlineAndLeavesARunningSessionAlone)
+{
+    // A read from a pipe that nobody writes: no end of the link wakes it.
+    const QString fifo = dir.file(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    int accepted = -1;
+    int peerFd = -1;
+    ASSERT_TRUE(makeTcpPair(peerFd, accepted));
+    peer.adopt(peerFd);
+    auto *stuck = new PSession(accepted, &row, nullptr);
+    QPointer<PSession> watch(stuck);
+    stuck->type = ConnectionType::Network;
+    stuck->start();
+    ASSERT_EQ(peer.call(Request("OpenFile").str(terminalPath(fifo).toLatin1())), hex("00000001 00000001"));
+    ASSERT_TRUE(peer.sendPacket(Request("ReadFile").word(1).word(1)));
+    QThread::msleep(100);
+
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(PSession::endAll({stuck}, true, QDeadlineTimer(300)));
+    EXPECT_LT(timer.elapsed(), 2000);
+    ASSERT_TRUE(watch) << "a running session is never destroyed";
+    EXPECT_TRUE(stuck->isRunning());
+    EXPECT_TRUE(stuck->stopRequested());
+
+    // Once the read returns, the session sees its end.
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, "x", 1), 1);
+    ::close(writer);
+    EXPECT_TRUE(PSession::endAll({stuck}, true, QDeadlineTimer(5000)));
+    EXPECT_FALSE(watch);
+}
+
+// The listener in front of the sessions: a terminal it cannot serve is closed at once and its
+// row released; the terminals already served go on.
+class Admission : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        server.reset(new PNetServer(nullptr));
+        front.netServer = server.get();
+        for (int attempt = 0; attempt < 5 && !server->running; ++attempt) {
+            server->port = freeTcpPort();
+            server->start();
+        }
+        ASSERT_TRUE(server->running);
+    }
+    void TearDown() override
+    {
+        platform::disarmZeroPagesFault();
+        front.teardown();
+        server.reset();
+    }
+
+    bool refusedAtOnce()
+    {
+        bool closed = false;
+        EXPECT_TRUE(runBeside([&]() {
+            Client late;
+            closed = late.connectTo(quint16(server->port)) && late.closedWithoutReply();
+        }));
+        // Every row made is removed again, but those of the sessions still served.
+        return closed && waitFor([&]() { return front.removed.size() == front.added.size() - served; });
+    }
+
+    ScopedSettings timeouts{[](PSettings &s) { s.networkTimeout = 5; }};
+    int served = 0;
+    TestFrontEnd front{TestFrontEnd::Rows::Made};
+    std::unique_ptr<PNetServer> server;
+};
+
+TEST_F(Admission, ASessionWithoutItsBuffersIsRefused)
+{
+    platform::armZeroPagesFault(1);
+    EXPECT_TRUE(refusedAtOnce());
+    EXPECT_TRUE(server->findChildren<PSession *>().isEmpty());
+}
+
+TEST_F(Admission, PastTheSessionCapTheNextTerminalIsRefusedUntilOneLeaves)
+{
+    // A budget so large that one session is the cap under any limit.
+    ScopedSessionBudget huge(INT_MAX / 2);
+    const quint16 port = quint16(server->port);
+    Client first;
+    ASSERT_TRUE(runBeside([&]() { first.connectTo(port) && first.call(Request("CONNECT")) == "OK"; }));
+    ASSERT_EQ(PSession::liveSessions(), 1);
+    served = 1;
+    EXPECT_TRUE(refusedAtOnce());
+    bool stillServed = false;
+    ASSERT_TRUE(runBeside([&]() { stillServed = first.call(Request("CONNECT")) == "OK"; }));
+    EXPECT_TRUE(stillServed);
+
+    first.close();
+    served = 0;
+    ASSERT_TRUE(waitFor([&]() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return PSession::liveSessions() == 0;
+    }));
+    bool served = false;
+    ASSERT_TRUE(runBeside([&]() {
+        Client next;
+        served = next.connectTo(port) && next.call(Request("CONNECT")) == "OK";
+    }));
+    EXPECT_TRUE(served);
 }
 
 } // namespace

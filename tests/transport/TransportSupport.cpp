@@ -1,6 +1,7 @@
 #include "TransportSupport.h"
 
 #include "Helpers.h"
+#include "PSession.h"
 #include "TempDir.h"
 
 #include <QCoreApplication>
@@ -223,6 +224,16 @@ ScopedSettings::ScopedSettings(const std::function<void(PSettings &)> &change)
 ScopedSettings::~ScopedSettings()
 {
     settings.store(saved);
+}
+
+ScopedSessionBudget::ScopedSessionBudget(int descriptors)
+    : saved(PSession::descriptorBudget.exchange(descriptors))
+{
+}
+
+ScopedSessionBudget::~ScopedSessionBudget()
+{
+    PSession::descriptorBudget = saved;
 }
 
 QStringList logEntries(const QString &path)

@@ -1,0 +1,352 @@
+// The service program itself under the limits of its machine: few descriptors, a stop signal in
+// the middle of many conversions, programs started for terminals. It must stay alive, serve
+// again when it can, end on time and leave nothing behind.
+
+#include "FaultSupport.h"
+
+#include "Helpers.h"
+#include "PRow.h"
+#include "PSession.h"
+#include "PTableV4.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <sqlite3.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The built program copied into a folder of its own, started through a shell that sets its
+// descriptor limit (soft and hard: the program raises its soft limit to the hard one).
+class ServiceUnderLimits : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    // False when the program could not be started with that limit.
+    bool start(int openFiles)
+    {
+        port = freeTcpPort();
+        PSettings s;
+        s.setDefaults();
+        s.networkPort = port;
+        s.networkTimeout = 30;
+        s.createDebug = 1;
+        const QString program = home.file(QStringLiteral("VorelService"));
+        if (!s.save(home.file(QStringLiteral("VorelServer_settings.xml")))
+            || !QFile::copy(QStringLiteral(VOREL_SERVICE_BINARY), program))
+            return false;
+        process.setWorkingDirectory(home.path());
+        // Under ThreadSanitizer the program runs without the annotations that show it Qt's
+        // thread ends and locks (the test programs have them), so every session's end would
+        // read as a race. Races in the engine are the in-process tests' to find; here the
+        // program's behaviour counts.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (environment.contains(QStringLiteral("TSAN_OPTIONS")))
+            environment.insert(QStringLiteral("TSAN_OPTIONS"),
+                               environment.value(QStringLiteral("TSAN_OPTIONS")) + QStringLiteral(" report_bugs=0"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral("/bin/sh"),
+                      {QStringLiteral("-c"), QStringLiteral("ulimit -n %1 && exec \"$0\" -e").arg(openFiles), program});
+        if (!process.waitForStarted(5000))
+            return false;
+        Client probe;
+        const bool listening = waitFor([&]() { return probe.connectTo(port); }, 10000);
+        // The probe's own session ends with it.
+        probe.close();
+        return listening && alive();
+    }
+
+    bool alive() { return process.state() == QProcess::Running; }
+
+    // SIGTERM; true when the program ended with 0 within `ms`.
+    bool stopsWithZeroWithin(int ms, qint64 &took)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        const bool ended = process.waitForFinished(ms + 1000);
+        took = timer.elapsed();
+        return ended && took <= ms && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+
+    // The processes whose parent is the program, zombies included.
+    QList<int> childrenOfProgram() const
+    {
+        QList<int> children;
+        const QString parent = QString::number(process.processId());
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            const QList<QByteArray> fields = readAll(QStringLiteral("/proc/%1/stat").arg(entry)).split(')');
+            // After the name in parentheses: state, then the parent's id.
+            if (fields.size() >= 2 && fields.last().trimmed().split(' ').value(1) == parent.toLatin1())
+                children << entry.toInt();
+        }
+        return children;
+    }
+
+    QString logText() const { return QString::fromUtf8(readAll(home.file(QStringLiteral("VorelServer_debug.txt")))); }
+
+    TempDir home{false};
+    QProcess process;
+    quint16 port = 0;
+};
+
+bool answers(Client &client)
+{
+    return client.call(Request("CONNECT")) == "OK";
+}
+
+// Connects until a session answers: one that has just left may still hold its place.
+bool connectServed(Client &client, quint16 port)
+{
+    return waitFor(
+        [&]() {
+            if (client.connectTo(port) && answers(client))
+                return true;
+            client.close();
+            QThread::msleep(50);
+            return false;
+        },
+        10000);
+}
+
+TEST_F(ServiceUnderLimits, SixtyFourDescriptorsKeepTheProgramAliveAndServingAgain)
+{
+    ASSERT_TRUE(start(64));
+    Client established;
+    ASSERT_TRUE(connectServed(established, port));
+
+    // Two hundred idle terminals: each is served or closed at once, and the program lives on.
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.emplace_back(new Client);
+        idle.back()->connectTo(port);
+    }
+    QThread::msleep(500);
+    ASSERT_TRUE(alive());
+    EXPECT_TRUE(answers(established));
+
+    // One session opens a file until the program has no descriptor left for another.
+    const QString file = home.file(QStringLiteral("some.txt"));
+    ASSERT_TRUE(writeAll(file, "data"));
+    int opened = 0;
+    for (; opened < 1000; ++opened) {
+        const QByteArray reply = established.call(Request("OpenFile").str(terminalPath(file).toLatin1()));
+        ASSERT_EQ(reply.size(), 8);
+        if (reply.left(4) == hex("00000000"))
+            break;
+    }
+    EXPECT_GT(opened, 0);
+    EXPECT_LT(opened, 1000) << "a file past the descriptors was refused";
+    EXPECT_EQ(established.call(Request("CloseFile").word(1)), hex("00000001"));
+
+    // A terminal now is refused, not a crash; the established one is still served.
+    Client refused;
+    if (refused.connectTo(port)) {
+        EXPECT_TRUE(refused.closedWithoutReply());
+    }
+    QThread::msleep(300);
+    ASSERT_TRUE(alive());
+    EXPECT_TRUE(answers(established));
+
+    // Once the session and the idle terminals have gone, a new terminal is served.
+    established.close();
+    idle.clear();
+    Client later;
+    EXPECT_TRUE(connectServed(later, port));
+    ASSERT_TRUE(alive());
+    later.close();
+    qint64 took = 0;
+    EXPECT_TRUE(stopsWithZeroWithin(5000, took)) << took << " ms";
+}
+
+QByteArray word(quint32 value)
+{
+    char bytes[4];
+    writeUInt32BE(bytes, value);
+    return QByteArray(bytes, 4);
+}
+
+// name (text), price (2 decimals), weight (decimal); all imported and exported.
+QByteArray goodsHeader()
+{
+    QByteArray header("PLDB");
+    for (quint32 value : {100u, 95u, 3u, 0u})
+        header += word(value);
+    for (int kind : {1, 3, 2}) {
+        QByteArray descriptor(21, '\0');
+        descriptor += char(kind);
+        descriptor += char(kind == 3 ? 2 : 0);
+        descriptor += char(1);
+        descriptor += char(1);
+        header += descriptor;
+    }
+    return header;
+}
+
+QByteArray goodsLines(int count)
+{
+    QByteArray text;
+    text.reserve(count * 24);
+    for (int i = 0; i < count; ++i)
+        text += "item" + QByteArray::number(i) + ";" + QByteArray::number(i % 1000) + ".25;1.5\r\n";
+    return text;
+}
+
+void expectV4Whole(const QString &table)
+{
+    PTableV4 v4;
+    ASSERT_TRUE(v4.open(table)) << table.toStdString();
+    EXPECT_EQ(v4.indFile.size() % 8, 0) << "no partial index entry in " << table.toStdString();
+    for (qint64 n = 0; n < v4.recordCount; ++n) {
+        PRow row;
+        ASSERT_TRUE(v4.readRecord(n, row)) << "record " << n << " of " << v4.recordCount;
+        ASSERT_EQ(row.text(0), QStringLiteral("item%1").arg(n)) << table.toStdString();
+    }
+    v4.close();
+}
+
+void expectBaseWhole(const QString &base, int lines)
+{
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(base).constData(), &db), SQLITE_OK);
+    sqlite3_stmt *statement = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)), "ok");
+    sqlite3_finalize(statement);
+    // Rolled back, or every line stored: never a part.
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM GOODS", -1, &statement, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    const int rows = sqlite3_column_int(statement, 0);
+    EXPECT_TRUE(rows == 1 || rows == lines + 1) << base.toStdString() << ": " << rows << " rows";
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+}
+
+TEST_F(ServiceUnderLimits, StopSignalDuringFiftyConversionsEndsWithZeroWithinFiveSeconds)
+{
+    constexpr int kLines = 300000;
+    // Fifty sessions at their caps need this many descriptors; a run that may not raise its
+    // hard limit that far runs as many conversions as the limit it has allows.
+    const int wanted = 50 * PSession::kDescriptorBudget + PSession::kDescriptorReserve;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_max < rlim_t(wanted)) {
+        rlimit raised{limit.rlim_cur, rlim_t(wanted)};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) != 0)
+            raised.rlim_max = limit.rlim_max;
+        limit = raised;
+    }
+    const int openFiles = int(std::min<rlim_t>(limit.rlim_max, rlim_t(wanted)));
+    const int kConversions = std::min(50, PSession::sessionCap(openFiles));
+    if (kConversions < 50) {
+        std::printf("note: a hard limit of %d descriptors allows %d sessions; %d conversions run\n", openFiles,
+                    PSession::sessionCap(openFiles), kConversions);
+    }
+    ASSERT_GE(kConversions, 2);
+
+    const QString text = home.file(QStringLiteral("LINES.TXT"));
+    ASSERT_TRUE(writeAll(text, goodsLines(kLines)));
+    QStringList tables, bases;
+    for (int i = 0; i < kConversions; ++i) {
+        if (i % 2 == 0) {
+            tables << home.file(QStringLiteral("GOODS%1").arg(i));
+            ASSERT_TRUE(writeAll(tables.last() + ".bin", goodsHeader()) && writeAll(tables.last() + ".ind", QByteArray()));
+            continue;
+        }
+        bases << home.file(QStringLiteral("BASE%1.DB").arg(i));
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(bases.last()).constData(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE GOODS(N INTEGER PRIMARY KEY AUTOINCREMENT, NAME, PRICE, WEIGHT);"
+                                   "INSERT INTO GOODS(NAME) VALUES ('stored before');",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    ASSERT_TRUE(start(openFiles));
+
+    std::vector<std::unique_ptr<Client>> terminals;
+    const QByteArray textPath = terminalPath(text).toLatin1();
+    for (int i = 0; i < kConversions; ++i) {
+        terminals.emplace_back(new Client);
+        Client &terminal = *terminals.back();
+        ASSERT_TRUE(terminal.connectTo(port));
+        if (i % 2 == 0) {
+            ASSERT_TRUE(terminal.sendPacket(
+                Request("ConvertTableTextToBin").str(textPath).str(terminalPath(tables[i / 2]).toLatin1())));
+            continue;
+        }
+        ASSERT_EQ(terminal.call(Request("OpenSqlBase").str(terminalPath(bases[i / 2]).toLatin1())), hex("00000001 00000001"));
+        ASSERT_TRUE(terminal.sendPacket(Request("ConvertSqlTableTextToBin").str(textPath).str(QByteArray("GOODS"))));
+    }
+    // Every conversion under way: fifty sessions opened, none answered yet.
+    ASSERT_TRUE(waitFor([&]() { return logText().count(QStringLiteral("Session opened.")) >= kConversions + 1; }, 10000));
+    QThread::msleep(500);
+    ASSERT_TRUE(alive());
+
+    qint64 took = 0;
+    EXPECT_TRUE(stopsWithZeroWithin(5000, took)) << took << " ms";
+    std::printf("note: %d conversions stopped in %lld ms\n", kConversions, took);
+    EXPECT_TRUE(logText().contains(QStringLiteral("Debug stopped")));
+    for (const QString &table : qAsConst(tables))
+        expectV4Whole(table);
+    for (const QString &base : qAsConst(bases))
+        expectBaseWhole(base, kLines);
+}
+
+TEST_F(ServiceUnderLimits, ProgramStartedWithoutWaitAnswersAtOnceRunsToItsEndAndLeavesNothing)
+{
+    // Orphans come to this process, which reaps them: what the program leaves shows here.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const QString script = home.file(QStringLiteral("later.sh"));
+    ASSERT_TRUE(writeAll(script, "#!/bin/sh\necho $$ > pid.txt\nsleep 1\necho done > later.txt\n"));
+    ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ASSERT_TRUE(start(1024));
+
+    Client terminal;
+    ASSERT_TRUE(connectServed(terminal, port));
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 3; ++i) {
+        QFile::remove(home.file(QStringLiteral("later.txt")));
+        timer.restart();
+        EXPECT_EQ(terminal.call(Request("ExecuteCommand").str(terminalPath(script).toLatin1()).str("").word(0)),
+                  hex("00000001 00000000"));
+        EXPECT_LT(timer.elapsed(), 800) << "answered before the program ended";
+        ASSERT_TRUE(waitFor([&]() { return readAll(home.file(QStringLiteral("later.txt"))) == "done\n"; }, 10000));
+        const pid_t started = pid_t(readAll(home.file(QStringLiteral("pid.txt"))).trimmed().toInt());
+        ASSERT_GT(started, 0);
+        // The program ended by itself and was no child of the server's.
+        int status = 0;
+        ASSERT_TRUE(waitFor([&]() { return ::waitpid(started, &status, WNOHANG) == started; }, 5000));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_TRUE(childrenOfProgram().isEmpty()) << childrenOfProgram().size() << " children left";
+    EXPECT_TRUE(answers(terminal));
+    terminal.close();
+    qint64 took = 0;
+    EXPECT_TRUE(stopsWithZeroWithin(5000, took)) << took << " ms";
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+} // namespace
