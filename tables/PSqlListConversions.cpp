@@ -151,7 +151,7 @@ PSqlList::Rows PSqlList::textToSqlTable(PSqlTable &table, QFile &file, const QSt
         return Rows::Failed;
     beginPhase(tr("Convert file %1 to table %2").arg(fileName, table.tableName));
     const Rows end =
-        readRows(file, table.columns.count(), format, [&table](PRow &row) { return table.insert(row); });
+        readRows(file, table.columns.count(), format, [&table](PRow &row) { return table.base->insertBound(table, row); });
     if (end == Rows::Done)
         showIndicator(100);
     return end;
@@ -213,7 +213,7 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
 
     list.beginTransaction();
     beginPhase(tr("Part 1. Convert file %1 to temp table").arg(fileName));
-    if (readRows(file, fieldCount, format, [&list](PRow &row) { return list.insert(row); }) != Rows::Done)
+    if (readRows(file, fieldCount, format, [&](PRow &row) { return memory.insertBound(list, row); }) != Rows::Done)
         return false;
     if (!list.commit())
         return false;
