@@ -239,7 +239,7 @@ void runConversions(const BenchOptions &options, const QString &folder, BenchRep
         figure.unit = QStringLiteral("s");
         figure.referenceName = QStringLiteral("sqlite3 shell .import");
         figure.goal = BenchReport::Goal::AtMost;
-        figure.goalRatio = 5;
+        figure.goalRatio = 4;
         report.add(figure);
         report.add(rate(sqlName + QStringLiteral(", engine rate"), lines, engineSeconds));
     } else {

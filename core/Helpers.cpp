@@ -2,6 +2,8 @@
 
 #include "CNumber.h"
 
+#include <QByteArray>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +32,67 @@ quint32 powerOfTen(int decimals)
     for (int i = 0; i < decimals; ++i)
         divisor *= 10;
     return divisor;
+}
+
+// A decimal text as C-locale number reading takes it: a sign, digits with at most one '.', and an
+// exponent. "nan" and "inf" are not read: they have no scaled value.
+struct ScaledDigits
+{
+    bool negative = false;
+    QByteArray digits;      // every mantissa digit, leading zeros dropped
+    qint64 fractionDigits = 0;
+    qint64 exponent = 0;
+};
+
+// More digits than this cannot be below 2^63.
+constexpr int kMaxScaledDigits = 19;
+// An exponent this large already puts every text of a QString out of range; larger ones stop
+// growing here so that the arithmetic on it stays exact.
+constexpr qint64 kExponentLimit = Q_INT64_C(10000000000);
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool readDecimalText(const QString &text, ScaledDigits &number)
+{
+    const int size = text.size();
+    int i = 0;
+    if (i < size && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
+        number.negative = text.at(i++) == QLatin1Char('-');
+    int mantissaDigits = 0;
+    bool point = false;
+    for (; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('.') && !point) {
+            point = true;
+            continue;
+        }
+        if (!isAsciiDigit(c))
+            break;
+        ++mantissaDigits;
+        if (point)
+            ++number.fractionDigits;
+        if (c != QLatin1Char('0') || !number.digits.isEmpty())
+            number.digits.append(char(c.unicode()));
+    }
+    if (mantissaDigits == 0)
+        return false;
+    if (i < size && (text.at(i) == QLatin1Char('e') || text.at(i) == QLatin1Char('E'))) {
+        ++i;
+        bool negativeExponent = false;
+        if (i < size && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
+            negativeExponent = text.at(i++) == QLatin1Char('-');
+        int exponentDigits = 0;
+        for (; i < size && isAsciiDigit(text.at(i)); ++i, ++exponentDigits)
+            number.exponent = qMin(number.exponent * 10 + (text.at(i).unicode() - '0'), kExponentLimit);
+        if (exponentDigits == 0)
+            return false;
+        if (negativeExponent)
+            number.exponent = -number.exponent;
+    }
+    return i == size;
 }
 
 } // namespace
@@ -120,15 +183,28 @@ qint64 textToScaled(const QString &text, int decimals)
         const uint v = text.toUInt(&ok, 10);
         return ok ? qint64(v) : 0;
     }
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
+    ScaledDigits number;
+    if (!readDecimalText(text.trimmed(), number))
         return 0;
-    const double product = std::trunc(v * double(powerOfTen(clampDecimals(decimals))));
-    // 2^63 is exactly representable; anything at or beyond it does not fit.
-    if (!(product > -9223372036854775808.0 && product < 9223372036854775808.0))
+    // value x 10^decimals = digits x 10^shift, cut toward zero: by appending zeros or dropping
+    // digits, never through a binary fraction ("0.29" must give 29, not 28).
+    const qint64 shift = number.exponent - number.fractionDigits + clampDecimals(decimals);
+    QByteArray digits = number.digits;
+    if (shift < 0)
+        digits.chop(int(qMin<qint64>(-shift, digits.size())));
+    else if (!digits.isEmpty())
+        digits.append(QByteArray(int(qMin<qint64>(shift, kMaxScaledDigits + 1)), '0'));
+    if (digits.isEmpty())
         return 0;
-    return static_cast<qint64>(product);
+    if (digits.size() > kMaxScaledDigits)
+        return 0;
+    quint64 value = 0;
+    for (char c : digits)
+        value = value * 10 + quint64(c - '0');
+    // Beyond 63 bits the value has no signed 64-bit form.
+    if (value >= (quint64(1) << 63))
+        return 0;
+    return number.negative ? -qint64(value) : qint64(value);
 }
 
 QString numberToString(qint32 value)

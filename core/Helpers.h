@@ -32,9 +32,9 @@ char *formatScaled(quint32 value, char *out, int decimals, int size = kScaledTex
 // gives 0, above 40000000 counts as 40000001; the result saturates at 2147483647.
 qint32 textToHundredths(char *text);
 
-// decimals 0: the text as an unsigned integer (0 when invalid); otherwise the number times
-// 10^decimals cut toward zero (0 for a non-number, NaN, infinity or a product outside 64 bits).
-// Callers keep the low 32 bits.
+// decimals 0: the text as an unsigned integer (0 when invalid); otherwise the text's exact decimal
+// value times 10^decimals cut toward zero, read in the C locale (0 for a non-number, NaN,
+// infinity or a product outside 64 bits). Callers keep the low 32 bits.
 qint64 textToScaled(const QString &text, int decimals);
 
 QString numberToString(qint32 value);

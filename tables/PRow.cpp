@@ -42,6 +42,13 @@ void PRow::setText(int i, const char *text)
     slot(i) = QString::fromUtf8(text ? text : "");
 }
 
+void PRow::setDecodedText(int i, const QString &text)
+{
+    if (i < 0)
+        return;
+    slot(i) = text;
+}
+
 void PRow::hundredths(int i, qint32 &out) const
 {
     QByteArray bytes = text(i).toLatin1();

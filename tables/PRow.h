@@ -24,6 +24,8 @@ struct PRow
     void setText(int i, QStringView text);
     // Texts decoded from records are stored as they are, read as UTF-8.
     void setText(int i, const char *text);
+    // A text already decoded from a record, stored as it is.
+    void setDecodedText(int i, const QString &text);
 
     // Field i read as hundredths (a ',' counts as the decimal point).
     void hundredths(int i, qint32 &out) const;

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <sqlite3.h>
 
@@ -65,6 +66,11 @@ void PSqlBase::finalizeStatement()
     if (statement) {
         sqlite3_finalize(statement);
         statement = nullptr;
+    }
+    if (boundInsert) {
+        sqlite3_finalize(boundInsert);
+        boundInsert = nullptr;
+        boundInsertHead.clear();
     }
 }
 
@@ -133,6 +139,12 @@ bool PSqlBase::close()
 {
     std::lock_guard<std::mutex> guard(lock);
     clearError();
+    // Only a query left running refuses the close; a kept insert is ended here.
+    if (boundInsert) {
+        sqlite3_finalize(boundInsert);
+        boundInsert = nullptr;
+        boundInsertHead.clear();
+    }
     if (sqlite3_close(db) != SQLITE_OK) {
         recordError();
         return false;
@@ -302,6 +314,58 @@ bool PSqlBase::insert(PSqlTable &table, PRow &row)
     values += QLatin1Char(')');
     const QByteArray sql = insertHead(table, k) + values.toUtf8();
     if (!execUtf8(sql.constData()))
+        return false;
+    ++table.recordCount;
+    ++table.lastKey;
+    return true;
+}
+
+bool PSqlBase::insertBound(PSqlTable &table, const PRow &row)
+{
+    const int k = qMin(row.count(), table.columns.count());
+    // Where the INSERT text would not say the same as bound values: no value (the text is no
+    // statement) or a NUL (the text ends there). insert gives those their own answer.
+    bool literal = k == 0;
+    for (int i = 0; i < k && !literal; ++i)
+        literal = row.fields.at(i).contains(QChar(0));
+    if (literal) {
+        PRow copy = row;
+        return insert(table, copy);
+    }
+    clearError();
+    if (statement) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
+    if (refuseClosed())
+        return false;
+    const QByteArray &head = insertHead(table, k);
+    if (!boundInsert || boundInsertHead != head) {
+        if (boundInsert)
+            sqlite3_finalize(boundInsert);
+        boundInsert = nullptr;
+        QByteArray sql = head + "?, ?";
+        for (int i = 1; i < k; ++i)
+            sql += ",?";
+        sql += ')';
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &boundInsert, nullptr) != SQLITE_OK || !boundInsert) {
+            recordError();
+            finalizeStatement();
+            return false;
+        }
+        boundInsertHead = head;
+    }
+    QVarLengthArray<QByteArray, 16> values(k);
+    sqlite3_bind_int64(boundInsert, 1, table.lastKey + 1);
+    for (int i = 0; i < k; ++i) {
+        values[i] = row.fields.at(i).toUtf8();
+        sqlite3_bind_text(boundInsert, i + 2, values[i].constData(), values[i].size(), SQLITE_STATIC);
+    }
+    const bool done = sqlite3_step(boundInsert) == SQLITE_DONE;
+    if (!done)
+        recordError();
+    sqlite3_reset(boundInsert);
+    if (!done)
         return false;
     ++table.recordCount;
     ++table.lastKey;

@@ -50,6 +50,11 @@ public:
     // Doubles the single quotes in the row's texts (the row is changed) and inserts it with the key
     // table.lastKey + 1; on success the table's count and last key go up by one.
     bool insert(PSqlTable &table, PRow &row);
+    // insert for the conversions, storing the same: one INSERT prepared once with its values
+    // bound, kept while rows come for the same table and columns, instead of a text compiled for
+    // every row (which costs more than the rest of a conversion). Any other statement, close or
+    // the destructor ends it. The row is not changed.
+    bool insertBound(PSqlTable &table, const PRow &row);
     qint64 countRows(const PSqlTable &table);
     // The highest key N of the table; 0 when it is empty, -1 when it cannot be read.
     qint64 maxKey(const PSqlTable &table);
@@ -64,6 +69,7 @@ public:
     sqlite3 *connection() const { return db; }
 
 private:
+    // Ends the running query and insertBound's statement.
     void finalizeStatement();
     void clearError();
     void recordError();
@@ -72,6 +78,9 @@ private:
 
     sqlite3 *db = nullptr;
     sqlite3_stmt *statement = nullptr;
+    // insertBound's statement, and the text it was prepared from up to its values.
+    sqlite3_stmt *boundInsert = nullptr;
+    QByteArray boundInsertHead;
     std::mutex lock;
     QString openName;
     QString lastErrorText;

@@ -74,6 +74,11 @@ bool PSqlList::isBaseFile(const QString &fileName) const
     return false;
 }
 
+bool PSqlList::stopping() const
+{
+    return session && session->stopRequested();
+}
+
 void PSqlList::beginPhase(const QString &message)
 {
     if (session)

@@ -13,8 +13,10 @@ class PSqlTable;
 class PTableV3;
 class PTableV4;
 class QFile;
+class QTextCodec;
 class TextLineDecoder;
 struct PRow;
+struct TableFileNames;
 
 // One SQL base a terminal opened, with the number it knows it by.
 struct PSqlEntry
@@ -27,6 +29,10 @@ struct PSqlEntry
 // tables: text into a table of the current base, into a V3 table (sorted on the first field when
 // the session asks), into a V4 table, and a V4 table back into text. Used by one session thread.
 // A conversion tells why it failed to nobody: it answers false and leaves no message behind.
+// Each conversion takes its code pages and delimiter from the settings once, when it starts, so
+// that a change in the setup dialog never leaves one file or table in two formats. When the
+// session is told to stop, a conversion ends at its next line or record and answers false: an
+// SQL conversion stores nothing, a table keeps its whole records, a text file its whole lines.
 class PSqlList : public QObject
 {
     Q_OBJECT
@@ -73,22 +79,37 @@ public:
     int busyTimeoutMs = kBusyTimeoutMs;
 
 private:
-    // The common reading loop of the text-to-table workers: each line split into at most
-    // fieldCount fields and handed to `store` (a row whose record encodes to nothing may be
-    // skipped by it). Emits the percentages, not the message nor the closing 100.
-    template <typename Store>
-    bool readRows(QFile &file, int fieldCount, Store store);
-    // splitLine with the decoder of the file the line comes from.
-    bool splitLine(const QByteArray &line, PRow &row, int fieldCount, TextLineDecoder &decoder) const;
+    // The format of one conversion, taken from the settings when it starts.
+    struct Format
+    {
+        QTextCodec *tableCodec = nullptr; // null when the setting names no code page
+        QTextCodec *terminalCodec = nullptr;
+        char delimiter = ';';
+    };
+    // How a reading loop ended.
+    enum class Rows { Done, Failed, Stopped };
 
-    bool textToSqlTable(PSqlTable &table, QFile &file);
-    bool textToTableV3(PTableV3 &table, QFile &file);
-    bool textToTableV3Sorted(PTableV3 &table, QFile &file);
-    bool textToTableV4(PTableV4 &table, QFile &file);
-    bool tableV4ToText(PTableV4 &table, QFile &file);
+    static Format currentFormat();
+    // The common reading loop of the text-to-table workers: each line split into at most
+    // fieldCount fields and handed to `store`. Emits the percentages, not the message nor the
+    // closing 100.
+    template <typename Store>
+    Rows readRows(QFile &file, int fieldCount, const Format &format, Store store);
+    bool splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
+                   TextLineDecoder &decoder) const;
+    static void joinLine(QByteArray &line, const PRow &row, const Format &format);
+
+    // The file names travel beside the files: a file opened as a regular file has no name.
+    Rows textToSqlTable(PSqlTable &table, QFile &file, const QString &fileName, const Format &format);
+    bool textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format);
+    bool textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &fileName, const Format &format);
+    bool textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format);
+    bool tableV4ToText(PTableV4 &table, QFile &file, const QString &fileName, const Format &format);
 
     // True when the file is one of the open bases' files.
     bool isBaseFile(const QString &fileName) const;
+    // True once the session is told to stop; asked at each line or record.
+    bool stopping() const;
     // A phase of a worker: its message and 0, then each new whole percentage, then 100.
     void beginPhase(const QString &message);
     void showProgress(qint64 done, qint64 total);

@@ -4,13 +4,13 @@
 #include "PSqlList.h"
 
 #include "CodecLookup.h"
+#include "FileGuard.h"
 #include "PRow.h"
 #include "PSettings.h"
 #include "PSqlBase.h"
 #include "PSqlTable.h"
 #include "PTableV3.h"
 #include "PTableV4.h"
-#include "TerminalPath.h"
 #include "TextLineDecoder.h"
 #include "TextTableFile.h"
 
@@ -20,34 +20,43 @@
 
 namespace {
 
-// Conversions look the code page up anew: the setup dialog may change it between two of them.
-bool tableCodecKnown()
+bool isFileOfTable(const QString &fileName, const TableFileNames &files)
 {
-    return lookUpCodec(settings.snapshot().tableCharset) != nullptr;
+    return isSameFile(fileName, files.data) || isSameFile(fileName, files.companion);
 }
 
-bool isFileOfTable(const QString &fileName, const QString &tableName, const char *second)
+// Text files are read only when they are regular files: a FIFO or a device would hold the
+// session in a read that never ends.
+bool openTextFile(QFile &file, const QString &fileName)
 {
-    return isSameFile(fileName, platform::tableFilePath(tableName, ".bin"))
-        || isSameFile(fileName, platform::tableFilePath(tableName, second));
+    return platform::openRegularFile(file, fileName, QIODevice::ReadOnly);
 }
 
 } // namespace
 
+PSqlList::Format PSqlList::currentFormat()
+{
+    const PSettings current = settings.snapshot();
+    Format format;
+    format.tableCodec = lookUpCodec(current.tableCharset);
+    format.terminalCodec = lookUpCodec(current.terminalCharset);
+    format.delimiter = char(current.tableDelimeter & 0xFF);
+    return format;
+}
+
 bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount) const
 {
     TextLineDecoder decoder;
-    return splitLine(line, row, fieldCount, decoder);
+    return splitLine(line, row, fieldCount, currentFormat(), decoder);
 }
 
-bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, TextLineDecoder &decoder) const
+bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
+                         TextLineDecoder &decoder) const
 {
-    const PSettings current = settings.snapshot();
-    QTextCodec *codec = lookUpCodec(current.tableCharset);
-    if (!codec)
+    if (!format.tableCodec)
         return false;
-    const QString text = decoder.decode(codec, line);
-    const QChar delimiter = decoder.delimiter(codec, char(current.tableDelimeter & 0xFF));
+    const QString text = decoder.decode(format.tableCodec, line);
+    const QChar delimiter = decoder.delimiter(format.tableCodec, format.delimiter);
     row.clear();
     const QStringView rest(text);
     int start = 0;
@@ -65,104 +74,118 @@ bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, Text
 
 bool PSqlList::joinLine(QByteArray &line, const PRow &row) const
 {
-    const PSettings current = settings.snapshot();
-    QTextCodec *codec = lookUpCodec(current.tableCharset);
-    if (!codec)
+    const Format format = currentFormat();
+    if (!format.tableCodec)
         return false;
-    line.clear();
-    for (int i = 0; i < row.count(); ++i) {
-        if (i > 0)
-            line.append(char(current.tableDelimeter & 0xFF));
-        line.append(codec->fromUnicode(row.text(i)));
-    }
-    line.append('\n');
+    joinLine(line, row, format);
     return true;
 }
 
+void PSqlList::joinLine(QByteArray &line, const PRow &row, const Format &format)
+{
+    line.clear();
+    for (int i = 0; i < row.count(); ++i) {
+        if (i > 0)
+            line.append(format.delimiter);
+        line.append(format.tableCodec->fromUnicode(row.text(i)));
+    }
+    line.append('\n');
+}
+
 template <typename Store>
-bool PSqlList::readRows(QFile &file, int fieldCount, Store store)
+PSqlList::Rows PSqlList::readRows(QFile &file, int fieldCount, const Format &format, Store store)
 {
     const qint64 size = file.size();
     QByteArray line;
     PRow row;
     TextLineDecoder decoder;
     for (;;) {
+        if (stopping())
+            return Rows::Stopped;
         const TextLineResult got = readTextLine(file, line, kMaxLineBytes);
         if (got == TextLineResult::TooLong)
-            return false;
+            return Rows::Failed;
         if (got == TextLineResult::End) {
             // A read error ends the lines early: the rest of the file was never converted.
-            return file.error() == QFileDevice::NoError;
+            return file.error() == QFileDevice::NoError ? Rows::Done : Rows::Failed;
         }
         showProgress(file.pos(), size);
-        if (!splitLine(line, row, fieldCount, decoder) || !store(row))
-            return false;
+        if (!splitLine(line, row, fieldCount, format, decoder) || !store(row))
+            return Rows::Failed;
     }
 }
 
 bool PSqlList::convertSqlTableTextToBin(const QString &tableName, const QString &fileName)
 {
-    if (!currentBase || !QFile::exists(fileName) || !tableCodecKnown() || isBaseFile(fileName))
+    const Format format = currentFormat();
+    if (!currentBase || !format.tableCodec || !QFile::exists(fileName) || isBaseFile(fileName))
+        return false;
+    QFile file;
+    if (!openTextFile(file, fileName))
+        return false;
+    // The write lock comes first and the next key is read under it: another session's upload
+    // into the same table waits here (as long as the busy time-out allows) and then goes after
+    // it, rather than colliding on a key both read before either wrote.
+    if (!currentBase->exec(QStringLiteral("BEGIN IMMEDIATE")))
         return false;
     PSqlTable table;
     table.attach(*currentBase, tableName);
-    if (!table.exists())
-        return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    // Without a transaction every insert would commit alone, and a failure could no longer be
-    // told apart from what is stored.
-    if (!table.beginTransaction())
-        return false;
-    bool ok = textToSqlTable(table, file);
-    // Lines stored before a failure in the middle stay; a commit that does not happen must not be
-    // reported as stored.
-    if (!table.commit()) {
+    if (!table.exists()) {
         currentBase->exec(QStringLiteral("ROLLBACK"));
-        ok = false;
+        return false;
     }
-    file.close();
-    return ok;
+    const Rows end = textToSqlTable(table, file, fileName, format);
+    // Lines stored before a failure in the middle stay; a stopped conversion stores nothing; a
+    // commit that does not happen must not be reported as stored.
+    if (end == Rows::Stopped || !table.commit()) {
+        currentBase->exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    return end == Rows::Done;
 }
 
-bool PSqlList::textToSqlTable(PSqlTable &table, QFile &file)
+PSqlList::Rows PSqlList::textToSqlTable(PSqlTable &table, QFile &file, const QString &fileName,
+                                        const Format &format)
 {
     if (file.size() == 0)
-        return false;
-    beginPhase(tr("Convert file %1 to table %2").arg(file.fileName(), table.tableName));
-    if (!readRows(file, table.columns.count(), [&table](PRow &row) { return table.insert(row); }))
-        return false;
-    showIndicator(100);
-    return true;
+        return Rows::Failed;
+    beginPhase(tr("Convert file %1 to table %2").arg(fileName, table.tableName));
+    const Rows end =
+        readRows(file, table.columns.count(), format, [&table](PRow &row) { return table.base->insertBound(table, row); });
+    if (end == Rows::Done)
+        showIndicator(100);
+    return end;
 }
 
 bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &tableName)
 {
-    if (!QFile::exists(fileName) || !tableCodecKnown() || !tableV3Exists(tableName))
+    const Format format = currentFormat();
+    const TableFileNames files = PTableV3::fileNames(tableName);
+    if (!format.tableCodec || !QFile::exists(fileName) || !tableFilesExist(files))
         return false;
-    if (isFileOfTable(fileName, tableName, ".hdr") || isBaseFile(fileName))
+    if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
     PTableV3 table;
-    if (!table.open(tableName))
+    if (!table.open(tableName, files, format.terminalCodec))
         return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!openTextFile(file, fileName)) {
         table.close();
         return false;
     }
-    const bool ok = sortV3Table ? textToTableV3Sorted(table, file) : textToTableV3(table, file);
-    file.close();
+    const bool ok = sortV3Table ? textToTableV3Sorted(table, file, fileName, format)
+                                : textToTableV3(table, file, fileName, format);
     const bool closed = table.close();
     return ok && closed;
 }
 
-bool PSqlList::textToTableV3(PTableV3 &table, QFile &file)
+bool PSqlList::textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
 {
     if (file.size() == 0)
         return false;
-    beginPhase(tr("Convert file %1 to table V3 %2").arg(file.fileName(), table.name()));
-    if (!readRows(file, table.fieldCount, [&table](PRow &row) { return table.writeRecord(row); }))
+    beginPhase(tr("Convert file %1 to table V3 %2").arg(fileName, table.name()));
+    if (readRows(file, table.fieldCount, format, [&table](PRow &row) { return table.writeRecord(row); })
+        != Rows::Done)
         return false;
     showIndicator(100);
     return true;
@@ -170,7 +193,7 @@ bool PSqlList::textToTableV3(PTableV3 &table, QFile &file)
 
 // Sorted on the first field as text, through a table of an in-memory base that lives for this
 // call alone. Nothing reaches the V3 table before the whole file is read.
-bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file)
+bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
 {
     if (file.size() == 0)
         return false;
@@ -189,8 +212,8 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file)
         return false;
 
     list.beginTransaction();
-    beginPhase(tr("Part 1. Convert file %1 to temp table").arg(file.fileName()));
-    if (!readRows(file, fieldCount, [&list](PRow &row) { return list.insert(row); }))
+    beginPhase(tr("Part 1. Convert file %1 to temp table").arg(fileName));
+    if (readRows(file, fieldCount, format, [&](PRow &row) { return memory.insertBound(list, row); }) != Rows::Done)
         return false;
     if (!list.commit())
         return false;
@@ -202,7 +225,7 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file)
     qint64 written = 0;
     bool fetched = list.select(QStringLiteral("SELECT * FROM List ORDER BY Item_1"), row);
     while (fetched) {
-        if (!table.writeRecord(row))
+        if (stopping() || !table.writeRecord(row))
             return false;
         showProgress(++written, rows);
         fetched = list.next(row);
@@ -213,40 +236,41 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file)
 
 bool PSqlList::convertTableTextToBin(const QString &fileName, const QString &tableName)
 {
-    if (!QFile::exists(fileName) || !tableCodecKnown() || !tableV4Exists(tableName))
+    const Format format = currentFormat();
+    const TableFileNames files = PTableV4::fileNames(tableName);
+    if (!format.tableCodec || !QFile::exists(fileName) || !tableFilesExist(files))
         return false;
-    if (isFileOfTable(fileName, tableName, ".ind") || isBaseFile(fileName))
+    if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
     PTableV4 table;
-    if (!table.open(tableName))
+    if (!table.open(tableName, files, format.terminalCodec))
         return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!openTextFile(file, fileName)) {
         table.close();
         return false;
     }
-    const bool ok = textToTableV4(table, file);
-    file.close();
+    const bool ok = textToTableV4(table, file, fileName, format);
     const bool closed = table.close();
     return ok && closed;
 }
 
-bool PSqlList::textToTableV4(PTableV4 &table, QFile &file)
+bool PSqlList::textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format)
 {
     if (file.size() == 0)
         return false;
-    beginPhase(tr("Convert file %1 to table V4 %2").arg(file.fileName(), table.name()));
+    beginPhase(tr("Convert file %1 to table V4 %2").arg(fileName, table.name()));
     PRow imported;
-    QByteArray probe;
-    const bool ok = readRows(file, int(table.fieldCount), [&](PRow &row) {
+    QByteArray record;
+    const Rows end = readRows(file, int(table.fieldCount), format, [&](PRow &row) {
         table.importFields(row, imported);
+        if (!table.encodeRecord(record, imported))
+            return false;
         // A record of no bytes reads back as a broken one and would stop every later export
         // of the table at it.
-        if (table.encodeRecord(probe, imported) && probe.isEmpty())
-            return true;
-        return table.writeRecord(imported);
+        return record.isEmpty() || table.appendRecord(record);
     });
-    if (!ok)
+    if (end != Rows::Done)
         return false;
     showIndicator(100);
     return true;
@@ -254,25 +278,31 @@ bool PSqlList::textToTableV4(PTableV4 &table, QFile &file)
 
 bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fileName)
 {
-    if (fileName.isEmpty() || !tableCodecKnown() || !tableV4Exists(tableName))
+    const Format format = currentFormat();
+    const TableFileNames files = PTableV4::fileNames(tableName);
+    if (fileName.isEmpty() || !format.tableCodec || !tableFilesExist(files))
         return false;
-    // The old file is removed below: it must not be the table itself or a base open under us.
+    // The old file is replaced below: it must be a plain file, not one a session has open, not
+    // the table itself and not a base open under us.
     const bool exists = QFile::exists(fileName);
-    if (exists && (isFileOfTable(fileName, tableName, ".ind") || isBaseFile(fileName)))
+    if (exists
+        && (!platform::isRegularFile(fileName) || platform::isHeldFile(fileName) || isFileOfTable(fileName, files)
+            || isBaseFile(fileName)))
         return false;
     PTableV4 table;
-    if (!table.open(tableName))
+    if (!table.open(tableName, files, format.terminalCodec))
         return false;
-    if (exists && !QFile::remove(fileName)) {
+    if (exists && !platform::removeUnheldFile(fileName)) {
         table.close();
         return false;
     }
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+    QFile file;
+    platform::FileHold hold;
+    if (!platform::openRegularFile(file, fileName, QIODevice::ReadWrite | QIODevice::Truncate, &hold)) {
         table.close();
         return false;
     }
-    bool ok = tableV4ToText(table, file);
+    bool ok = tableV4ToText(table, file, fileName, format);
     file.close();
     if (file.error() != QFileDevice::NoError)
         ok = false;
@@ -280,29 +310,28 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
     return ok;
 }
 
-bool PSqlList::tableV4ToText(PTableV4 &table, QFile &file)
+bool PSqlList::tableV4ToText(PTableV4 &table, QFile &file, const QString &fileName, const Format &format)
 {
     const qint64 count = table.recordCount;
     if (count <= 0)
         return false;
-    beginPhase(tr("Convert table V4 %1 to file %2").arg(table.name(), file.fileName()));
+    beginPhase(tr("Convert table V4 %1 to file %2").arg(table.name(), fileName));
     PRow row;
     PRow exported;
     QByteArray line;
-    for (qint64 i = 0; i < count; ++i) {
-        if (!table.readRecord(i, row))
-            return false;
-        table.exportFields(row, exported);
-        if (!joinLine(line, exported))
-            return false;
-        if (line.isEmpty())
-            continue;
-        showProgress(i, count);
-        if (!writeTextLine(file, line))
-            return false;
+    bool ok = true;
+    for (qint64 i = 0; i < count && ok; ++i) {
+        ok = !stopping() && table.readRecord(i, row);
+        if (ok) {
+            table.exportFields(row, exported);
+            joinLine(line, exported, format);
+            showProgress(i, count);
+            ok = writeTextLine(file, line);
+        }
     }
-    // Buffered lines that cannot be written out are lines the terminal will not find.
-    if (!file.flush())
+    // Buffered lines that cannot be written out are lines the terminal will not find; a stopped
+    // conversion still leaves the whole lines it wrote.
+    if (!file.flush() || !ok)
         return false;
     showIndicator(100);
     return true;

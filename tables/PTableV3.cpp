@@ -26,7 +26,12 @@ bool isNumberKind(quint8 kind)
 
 bool tableV3Exists(const QString &name)
 {
-    return QFile::exists(platform::tableFilePath(name, ".bin")) && QFile::exists(platform::tableFilePath(name, ".hdr"));
+    return tableFilesExist(PTableV3::fileNames(name));
+}
+
+TableFileNames PTableV3::fileNames(const QString &name)
+{
+    return {platform::tableFilePath(name, ".bin"), platform::tableFilePath(name, ".hdr")};
 }
 
 void PTableV3::clear()
@@ -35,11 +40,10 @@ void PTableV3::clear()
     recordCount = 0;
     fieldCount = 0;
     recordLength = 0;
-    if (binFile.isOpen())
-        binFile.close();
-    if (hdrFile.isOpen())
-        hdrFile.close();
+    closeTableFile(binFile, binHold);
+    closeTableFile(hdrFile, hdrHold);
     isOpen = false;
+    terminalCodec = nullptr;
     descriptors.clear();
 }
 
@@ -50,27 +54,29 @@ void PTableV3::clearLayout()
 
 bool PTableV3::open(const QString &name)
 {
+    return open(name, fileNames(name), lookUpCodec(settings.snapshot().terminalCharset));
+}
+
+bool PTableV3::open(const QString &name, const TableFileNames &files, QTextCodec *codec)
+{
     close();
-    if (!tableV3Exists(name))
+    if (!tableFilesExist(files))
         return false;
-    if (!openTableFile(hdrFile, platform::tableFilePath(name, ".hdr")))
+    if (!openTableFile(hdrFile, files.companion, hdrHold))
         return false;
     if (!readHeader(hdrFile)) {
-        hdrFile.close();
+        closeTableFile(hdrFile, hdrHold);
         return false;
     }
     recordLength = computeRecordLength();
-    if (recordLength == 0) {
-        hdrFile.close();
-        return false;
-    }
-    if (!openTableFile(binFile, platform::tableFilePath(name, ".bin"))) {
-        hdrFile.close();
+    if (recordLength == 0 || !openTableFile(binFile, files.data, binHold)) {
+        closeTableFile(hdrFile, hdrHold);
         return false;
     }
     recordCount = binFile.size() / recordLength;
     isOpen = true;
     tableName = name;
+    terminalCodec = codec;
     return true;
 }
 
@@ -125,13 +131,11 @@ bool PTableV3::encodeRecord(QByteArray &target, const PRow &row) const
             target.append(word, 4);
             continue;
         }
-        // Looked up at every field: the setup dialog may change the code page at any time.
-        QTextCodec *codec = lookUpCodec(settings.snapshot().terminalCharset);
-        if (!codec) {
+        if (!terminalCodec) {
             target.clear();
             return false;
         }
-        padField(padded, codec->fromUnicode(text), field.size);
+        padField(padded, terminalCodec->fromUnicode(text), field.size);
         target.append(padded);
     }
     return true;
@@ -162,8 +166,8 @@ bool PTableV3::close()
 {
     if (!isOpen)
         return true;
-    const bool binClosed = closeTableFile(binFile);
-    const bool hdrClosed = closeTableFile(hdrFile);
+    const bool binClosed = closeTableFile(binFile, binHold);
+    const bool hdrClosed = closeTableFile(hdrFile, hdrHold);
     clear();
     return binClosed && hdrClosed;
 }

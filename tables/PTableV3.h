@@ -1,11 +1,15 @@
 #pragma once
 
+#include "FileGuard.h"
+#include "TableFileIO.h"
+
 #include <QFile>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
 
 class QIODevice;
+class QTextCodec;
 struct PRow;
 
 // One field of a V3 layout file (".hdr"), four bytes as stored.
@@ -30,13 +34,20 @@ public:
     PTableV3(const PTableV3 &) = delete;
     PTableV3 &operator=(const PTableV3 &) = delete;
 
+    // The record and layout files of the table `name`, matched ignoring case.
+    static TableFileNames fileNames(const QString &name);
+
     // Closes the files and forgets the table and its layout.
     void clear();
     void clearLayout();
+    // Opens the table with the terminal code page the settings name now.
     bool open(const QString &name);
+    // Opens the table's files as already named, with `codec` as the code page of its text
+    // fields for as long as it is open (null: text fields cannot be encoded).
+    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec);
     bool readHeader(QIODevice &file);
     qint32 computeRecordLength() const;
-    // False only when the terminal codec is unknown; otherwise `target` holds recordLength bytes.
+    // False only when the table has no terminal codec; otherwise `target` holds recordLength bytes.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
     // True only when the whole record was written. On false the file has its old size again.
     bool writeRecord(const PRow &row);
@@ -52,4 +63,11 @@ public:
     QFile binFile;
     QFile hdrFile;
     bool isOpen = false;
+    // The code page of the text fields, taken when the table was opened.
+    QTextCodec *terminalCodec = nullptr;
+
+private:
+    // Another session cannot remove or replace the files while records go into them.
+    platform::FileHold binHold;
+    platform::FileHold hdrHold;
 };

@@ -24,6 +24,7 @@ constexpr quint8 kDecimalKind = 2;
 constexpr quint8 kIntegerKind = 3;
 constexpr int kMaxDecimals = 9;
 constexpr qint64 kMaxOffset = 0xFFFFFFFFLL; // offsets are 32-bit words in the index
+constexpr int kUtf8Mib = 106;
 
 void appendWord(QByteArray &target, quint32 value)
 {
@@ -32,11 +33,29 @@ void appendWord(QByteArray &target, quint32 value)
     target.append(word, 4);
 }
 
+bool isValidUtf8(const char *bytes, int length)
+{
+    int i = 0;
+    while (i < length && static_cast<unsigned char>(bytes[i]) < 0x80)
+        ++i;
+    if (i == length)
+        return true;
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QTextCodec::codecForMib(kUtf8Mib)->toUnicode(bytes + i, length - i, &state);
+    // A sequence cut off by the end of the field is no more UTF-8 than a wrong one.
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
 } // namespace
 
 bool tableV4Exists(const QString &name)
 {
-    return QFile::exists(platform::tableFilePath(name, ".bin")) && QFile::exists(platform::tableFilePath(name, ".ind"));
+    return tableFilesExist(PTableV4::fileNames(name));
+}
+
+TableFileNames PTableV4::fileNames(const QString &name)
+{
+    return {platform::tableFilePath(name, ".bin"), platform::tableFilePath(name, ".ind")};
 }
 
 void PTableV4::clear()
@@ -46,20 +65,26 @@ void PTableV4::clear()
     std::memset(descriptors, 0, sizeof descriptors);
     isOpen = false;
     recordCount = 0;
+    terminalCodec = nullptr;
 }
 
 bool PTableV4::open(const QString &name)
 {
+    return open(name, fileNames(name), lookUpCodec(settings.snapshot().terminalCharset));
+}
+
+bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec *codec)
+{
     close();
     clear();
-    if (!tableV4Exists(name))
+    if (!tableFilesExist(files))
         return false;
-    if (!openTableFile(binFile, platform::tableFilePath(name, ".bin")))
+    if (!openTableFile(binFile, files.data, binHold))
         return false;
 
     QByteArray header;
     if (binFile.size() < kFixedHeaderSize || !readTableBytes(binFile, kFixedHeaderSize, header)) {
-        binFile.close();
+        closeTableFile(binFile, binHold);
         return false;
     }
     quint32 *words[kHeaderWords] = {&magic, &word2, &headerLength, &fieldCount, &word5};
@@ -69,22 +94,22 @@ bool PTableV4::open(const QString &name)
         && headerLength == quint32(kDescriptorSize) * fieldCount + kFixedHeaderSize
         && magic == kMagic && word2 >= kMinWord2;
     if (!valid) {
-        binFile.close();
+        closeTableFile(binFile, binHold);
         clear();
         return false;
     }
     for (quint32 i = 0; i < fieldCount; ++i) {
         QByteArray bytes;
         if (!readTableBytes(binFile, kDescriptorSize, bytes)) {
-            binFile.close();
+            closeTableFile(binFile, binHold);
             clear();
             return false;
         }
         std::memcpy(&descriptors[i], bytes.constData(), kDescriptorSize);
     }
 
-    if (!openTableFile(indFile, platform::tableFilePath(name, ".ind"))) {
-        binFile.close();
+    if (!openTableFile(indFile, files.companion, indHold)) {
+        closeTableFile(binFile, binHold);
         clear();
         return false;
     }
@@ -92,6 +117,7 @@ bool PTableV4::open(const QString &name)
     recordCount = qint64(word5) < entries ? entries - qint64(word5) : entries;
     isOpen = true;
     tableName = name;
+    terminalCodec = codec;
     return true;
 }
 
@@ -113,9 +139,7 @@ bool PTableV4::encodeRecord(QByteArray &target, const PRow &row) const
             row.hundredths(i, hundredths);
             appendWord(target, static_cast<quint32>(hundredths));
         } else {
-            // Looked up at every field: the setup dialog may change the code page at any time.
-            QTextCodec *codec = lookUpCodec(settings.snapshot().terminalCharset);
-            if (!codec) {
+            if (!terminalCodec) {
                 target.clear();
                 return false;
             }
@@ -125,7 +149,7 @@ bool PTableV4::encodeRecord(QByteArray &target, const PRow &row) const
             const int nul = text.indexOf(QChar(0));
             if (nul >= 0)
                 text.truncate(nul);
-            QByteArray bytes = codec->fromUnicode(text);
+            QByteArray bytes = terminalCodec->fromUnicode(text);
             const int nulByte = bytes.indexOf('\0');
             if (nulByte >= 0)
                 bytes.truncate(nulByte);
@@ -141,9 +165,13 @@ bool PTableV4::writeRecord(const PRow &row)
     if (!isOpen)
         return false;
     QByteArray record;
-    if (!encodeRecord(record, row))
-        return false;
+    return encodeRecord(record, row) && appendRecord(record);
+}
 
+bool PTableV4::appendRecord(const QByteArray &record)
+{
+    if (!isOpen)
+        return false;
     const qint64 oldBinSize = binFile.size();
     const qint64 oldIndSize = indFile.size();
     if (oldBinSize > kMaxOffset)
@@ -215,12 +243,20 @@ bool PTableV4::decodeRecord(const QByteArray &bytes, PRow &row) const
             const int nul = bytes.indexOf('\0', pos);
             if (nul < 0)
                 break;
-            const int length = qMin(nul - pos, kMaxTextBytes);
-            row.setText(i, QByteArray(data + pos, length).constData());
+            row.setDecodedText(i, decodeText(data + pos, nul - pos));
             pos = nul + 1;
         }
     }
     return true;
+}
+
+QString PTableV4::decodeText(const char *bytes, int length) const
+{
+    // Validity is judged on the whole field: a UTF-8 text cut at the byte limit stays UTF-8.
+    const int kept = qMin(length, kMaxTextBytes);
+    if (!terminalCodec || isValidUtf8(bytes, length))
+        return QString::fromUtf8(bytes, kept);
+    return terminalCodec->toUnicode(bytes, kept);
 }
 
 void PTableV4::packFields(const PRow &source, PRow &target, bool import) const
@@ -249,8 +285,8 @@ bool PTableV4::close()
 {
     if (!isOpen)
         return true;
-    const bool indClosed = closeTableFile(indFile);
-    const bool binClosed = closeTableFile(binFile);
+    const bool indClosed = closeTableFile(indFile, indHold);
+    const bool binClosed = closeTableFile(binFile, binHold);
     clear();
     return indClosed && binClosed;
 }

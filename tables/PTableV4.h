@@ -1,10 +1,14 @@
 #pragma once
 
+#include "FileGuard.h"
+#include "TableFileIO.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QtGlobal>
 
+class QTextCodec;
 struct PRow;
 
 // One 25-byte field descriptor of a V4 data file header, as stored.
@@ -34,13 +38,25 @@ public:
     PTableV4(const PTableV4 &) = delete;
     PTableV4 &operator=(const PTableV4 &) = delete;
 
+    // The data and index files of the table `name`, matched ignoring case.
+    static TableFileNames fileNames(const QString &name);
+
     void clear();
+    // Opens the table with the terminal code page the settings name now.
     bool open(const QString &name);
-    // False only when the terminal codec is unknown.
+    // Opens the table's files as already named, with `codec` as the code page of its text
+    // fields for as long as it is open (null: text fields cannot be encoded, and read as UTF-8).
+    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec);
+    // False only when the table has no terminal codec.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
-    // Appends the record, then its index entry. On false both files have their old sizes again.
+    // Encodes the row and appends it as appendRecord does.
     bool writeRecord(const PRow &row);
+    // Appends an encoded record, then its index entry. On false both files have their old sizes
+    // again.
+    bool appendRecord(const QByteArray &record);
     bool readRecord(qint64 n, PRow &row);
+    // A text field reads as UTF-8 when its bytes are valid UTF-8, as terminals write it; otherwise
+    // in the terminal code page, as the server writes it.
     bool decodeRecord(const QByteArray &bytes, PRow &row) const;
     // The fields flagged for import (export), packed from position 0 in field order.
     void importFields(const PRow &source, PRow &target) const;
@@ -60,7 +76,14 @@ public:
     bool isOpen;
     qint64 recordCount;
     QString tableName;
+    // The code page of the text fields, taken when the table was opened.
+    QTextCodec *terminalCodec;
 
 private:
     void packFields(const PRow &source, PRow &target, bool import) const;
+    QString decodeText(const char *bytes, int length) const;
+
+    // Another session cannot remove or replace the files while records go into them.
+    platform::FileHold binHold;
+    platform::FileHold indHold;
 };

@@ -1,5 +1,6 @@
 #include "TableFileIO.h"
 
+#include "FileGuard.h"
 #include "WriteFault.h"
 
 #include <QFile>
@@ -24,14 +25,30 @@ void setTableOpenRetryDelay(int milliseconds)
     retryDelayMs.store(milliseconds < 0 ? 0 : milliseconds);
 }
 
-bool openTableFile(QFile &file, const QString &name)
+bool tableFilesExist(const TableFileNames &files)
 {
-    if (file.isOpen())
-        file.close();
-    file.setFileName(name);
+    return QFile::exists(files.data) && QFile::exists(files.companion);
+}
+
+namespace {
+
+// Errors that waiting does not mend.
+bool isLastingOpenError(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == EISDIR || error == ENXIO || error == ELOOP
+        || error == ENAMETOOLONG;
+}
+
+} // namespace
+
+bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold)
+{
     for (int attempt = 0; attempt < kTableOpenTries; ++attempt) {
-        if (file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        if (platform::openRegularFile(file, name, QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
+                                      &hold))
             return true;
+        if (isLastingOpenError(errno))
+            return false;
         QThread::msleep(static_cast<unsigned long>(tableOpenRetryDelay()));
     }
     return false;
@@ -65,10 +82,13 @@ bool readTableBytes(QFile &file, qint64 length, QByteArray &out)
     return true;
 }
 
-bool closeTableFile(QFile &file)
+bool closeTableFile(QFile &file, platform::FileHold &hold)
 {
-    if (!file.isOpen())
-        return true;
-    file.close();
-    return file.error() == QFileDevice::NoError;
+    bool ok = true;
+    if (file.isOpen()) {
+        file.close();
+        ok = file.error() == QFileDevice::NoError;
+    }
+    hold.release();
+    return ok;
 }

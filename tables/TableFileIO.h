@@ -6,6 +6,10 @@
 
 class QFile;
 
+namespace platform {
+class FileHold;
+}
+
 // File access shared by the V3 and V4 table files. Tables are opened unbuffered so that a failed
 // or short write is seen at the write itself, never later at a flush nobody checks.
 
@@ -18,11 +22,26 @@ int tableOpenRetryDelay();
 // Tests shorten the delay so that a refused open does not cost ten seconds.
 void setTableOpenRetryDelay(int milliseconds);
 
-// Opens `file` for reading and writing under `name`, with the tries above.
-bool openTableFile(QFile &file, const QString &name);
+// The two files of a table, named once: terminals name a table without its extension and the
+// names are matched ignoring case, so a conversion resolves them once and checks and opens
+// exactly those files. `data` is the ".bin" file; `companion` the ".hdr" (V3) or ".ind" (V4).
+struct TableFileNames
+{
+    QString data;
+    QString companion;
+};
+
+// True when both files exist (whatever they are; opening checks that they are regular files).
+bool tableFilesExist(const TableFileNames &files);
+
+// Opens the existing regular file `name` into `file` for reading and writing, with the tries
+// above, held by `hold` while it is open. A missing file, a folder, FIFO, socket or device fails
+// at once: nothing of that kind comes free by waiting, and a FIFO would never answer. `file`
+// has no name of its own afterwards.
+bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold);
 // True only when every byte was written.
 bool writeTableBytes(QFile &file, const QByteArray &bytes);
 // Reads exactly `length` bytes from the current position; false (and `out` empty) when fewer come.
 bool readTableBytes(QFile &file, qint64 length, QByteArray &out);
-// Closes an open file; false when closing reported an error.
-bool closeTableFile(QFile &file);
+// Closes an open file and lets it go; false when closing reported an error.
+bool closeTableFile(QFile &file, platform::FileHold &hold);

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace {
@@ -190,9 +192,89 @@ TEST(TextToScaled, IntegerAndFractionalForms)
     EXPECT_EQ(textToScaled(QStringLiteral("12"), 0), 12);
     EXPECT_EQ(textToScaled(QStringLiteral("x"), 0), 0);
     EXPECT_EQ(textToScaled(QStringLiteral("-1"), 0), 0) << "not an unsigned number";
+    EXPECT_EQ(textToScaled(QStringLiteral("12.5"), 0), 0) << "a whole number is required without decimals";
     EXPECT_EQ(textToScaled(QStringLiteral("-1.5"), 1), -15);
     EXPECT_EQ(quint32(textToScaled(QStringLiteral("-1.5"), 1)), 4294967281u);
     EXPECT_EQ(textToScaled(QStringLiteral("1.999"), 2), 199) << "cut toward zero";
+}
+
+TEST(TextToScaled, CutsTheExactDecimalValue)
+{
+    EXPECT_EQ(textToScaled(QStringLiteral("0.29"), 2), 29);
+    EXPECT_EQ(textToScaled(QStringLiteral("1.15"), 2), 115);
+    EXPECT_EQ(textToScaled(QStringLiteral("2.01"), 2), 201);
+    EXPECT_EQ(textToScaled(QStringLiteral("1.159"), 2), 115);
+    EXPECT_EQ(textToScaled(QStringLiteral("-1.15"), 2), -115);
+    EXPECT_EQ(textToScaled(QStringLiteral("-1.159"), 2), -115) << "toward zero, not down";
+    EXPECT_EQ(textToScaled(QStringLiteral("1.001"), 3), 1001);
+    EXPECT_EQ(textToScaled(QStringLiteral("4.35"), 9), 4350000000);
+    EXPECT_EQ(quint32(textToScaled(QStringLiteral("4.35"), 9)), 55032704u) << "the low 32 bits";
+}
+
+// Every price a terminal's table can hold with two decimals, against the hundredths counted out.
+TEST(TextToScaled, EveryTwoDecimalTextBelowAHundred)
+{
+    int wrong = 0;
+    for (int hundredths = 0; hundredths <= 9999; ++hundredths) {
+        const QString text = QStringLiteral("%1.%2").arg(hundredths / 100).arg(hundredths % 100, 2, 10, QLatin1Char('0'));
+        if (textToScaled(text, 2) != hundredths && ++wrong <= 5)
+            ADD_FAILURE() << text.toStdString() << " gives " << textToScaled(text, 2);
+        if (textToScaled(QLatin1Char('-') + text, 2) != -hundredths && ++wrong <= 5)
+            ADD_FAILURE() << "-" << text.toStdString();
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// Random texts with 1 to 9 fraction digits read with 1 to 9 decimals; the expectation is made by
+// cutting or zero-filling the fraction digits and reading the digit string as an integer.
+TEST(TextToScaled, SampleOfOneToNineDecimals)
+{
+    std::mt19937 random(20240611);
+    int wrong = 0;
+    for (int n = 0; n < 20000; ++n) {
+        const int decimals = 1 + int(random() % 9);
+        const int fractionDigits = 1 + int(random() % 9);
+        const int wholeDigits = 1 + int(random() % 6);
+        std::string whole;
+        std::string fraction;
+        for (int i = 0; i < wholeDigits; ++i)
+            whole += char('0' + random() % 10);
+        for (int i = 0; i < fractionDigits; ++i)
+            fraction += char('0' + random() % 10);
+        const bool negative = random() % 4 == 0;
+        const std::string text = (negative ? "-" : "") + whole + "." + fraction;
+        std::string scaled = whole + fraction.substr(0, size_t(std::min(decimals, fractionDigits)));
+        scaled.append(size_t(std::max(0, decimals - fractionDigits)), '0');
+        const qint64 magnitude = std::stoll(scaled);
+        const qint64 expected = negative ? -magnitude : magnitude;
+        const qint64 got = textToScaled(QString::fromStdString(text), decimals);
+        if (got != expected && ++wrong <= 5)
+            ADD_FAILURE() << text << " with " << decimals << " decimals gives " << got << ", not " << expected;
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// The texts that count as a number are the C locale's, as before: blanks around, a sign, a bare
+// point on either side, an exponent.
+TEST(TextToScaled, NumberFormsOfTheCLocale)
+{
+    struct Case
+    {
+        const char *text;
+        int decimals;
+        qint64 expected;
+    };
+    const Case cases[] = {
+        {" 1.5\t", 2, 150}, {"+1.5", 2, 150}, {"1.", 2, 100},        {".5", 2, 50},
+        {"1e2", 2, 10000},  {"1.5E+01", 1, 150}, {"15e-1", 1, 15},    {"0.000000000000000000001e21", 2, 100},
+        {"1e0000000000000000000002", 1, 1000},   {"000000000000000000000000012.34", 2, 1234},
+        {"-0", 2, 0},       {"-0.001", 2, 0},    {"1e-400", 2, 0},    {"1,5", 2, 0},
+        {"1.2.3", 2, 0},    {"0x10", 2, 0},      {"1.5e", 2, 0},      {"e5", 2, 0},
+        {".", 2, 0},        {"-", 2, 0},         {"", 2, 0},          {"1 000", 2, 0},
+        {"1.5f", 2, 0},     {"+-1", 2, 0},       {"\u0663", 2, 0},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(textToScaled(QString::fromUtf8(c.text), c.decimals), c.expected) << '"' << c.text << '"';
 }
 
 TEST(TextToScaled, NonFiniteAndOverflowingGiveZero)
@@ -201,8 +283,12 @@ TEST(TextToScaled, NonFiniteAndOverflowingGiveZero)
     EXPECT_EQ(textToScaled(QStringLiteral("inf"), 2), 0);
     EXPECT_EQ(textToScaled(QStringLiteral("-inf"), 2), 0);
     EXPECT_EQ(textToScaled(QStringLiteral("1e300"), 2), 0);
+    EXPECT_EQ(textToScaled(QStringLiteral("1e99999999999999999999"), 2), 0);
     EXPECT_EQ(textToScaled(QStringLiteral("1e10"), 9), 0) << "1e19 does not fit 64 bits";
     EXPECT_EQ(textToScaled(QStringLiteral("1e9"), 9), qint64(1000000000000000000));
+    EXPECT_EQ(textToScaled(QStringLiteral("9223372036.854775807"), 9), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(textToScaled(QStringLiteral("9223372036.854775808"), 9), 0) << "2^63";
+    EXPECT_EQ(textToScaled(QStringLiteral("-9223372036.854775807"), 9), -std::numeric_limits<qint64>::max());
 }
 
 TEST(NumberTexts, DecimalForms)

@@ -1,6 +1,7 @@
 // The four conversions between delimited text files and tables, on files built byte by byte, with
 // their progress seen through a signal spy.
 
+#include "FileGuard.h"
 #include "PRow.h"
 #include "PSqlBase.h"
 #include "PSqlList.h"
@@ -9,8 +10,11 @@
 #include "TempDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTextCodec>
 
 #include <gtest/gtest.h>
 
@@ -18,8 +22,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
+
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -506,4 +516,268 @@ TEST_F(Conversion, V4IntoTextOnAFullDiskFails)
     makeV4(path("t"), kExportFields, records);
     EXPECT_FALSE(list.convertTableBinToText(path("t"), path("small/out.txt")));
     expectStartedNotFinished();
+}
+
+// ---- the conversion's format, its stop and the files it may touch ----
+
+namespace {
+
+// A session as the conversions see it at each line or record: they ask whether to stop once
+// before each one (and once more where the lines end). `onAsk` runs at every question.
+class SteppedSink : public PProgressSink
+{
+public:
+    void setIndicator(int) override {}
+    void setMessage(const QString &) override {}
+    void setType(const QString &) override {}
+    bool stopRequested() const override
+    {
+        ++asked;
+        if (onAsk)
+            onAsk(asked);
+        return stopAfter >= 0 && asked > stopAfter;
+    }
+
+    int stopAfter = -1;
+    std::function<void(int)> onAsk;
+    mutable int asked = 0;
+};
+
+class SteppedConversion : public Conversion
+{
+protected:
+    void SetUp() override { list.session = &stepped; }
+    // Stops once `lines` lines or records are done.
+    void stopAfter(int lines)
+    {
+        stepped.asked = 0;
+        stepped.stopAfter = lines;
+    }
+
+    SteppedSink stepped;
+};
+
+const QByteArray kFiveLines("a;1\nc;3\nb;2\ne;5\nd;4\n");
+
+void changeFormat()
+{
+    PSettings s = settings.snapshot();
+    s.tableCharset = QStringLiteral("KOI8-R");
+    s.terminalCharset = QStringLiteral("KOI8-R");
+    s.tableDelimeter = ',';
+    settings.store(s);
+}
+
+} // namespace
+
+TEST_F(SteppedConversion, StoppedSqlConversionStoresNothing)
+{
+    openBase(kThreeColumns);
+    ASSERT_TRUE(writeAll(path("in.txt"), kFiveLines));
+    stopAfter(2);
+    EXPECT_FALSE(list.convertSqlTableTextToBin("T", path("in.txt")));
+    EXPECT_EQ(stepped.asked, 3);
+    EXPECT_TRUE(rowsOf(path("base.db"), "T").isEmpty());
+    // Rolled back, not left open: the next conversion stores all its lines.
+    stopAfter(-1);
+    EXPECT_TRUE(list.convertSqlTableTextToBin("T", path("in.txt")));
+    EXPECT_EQ(rowsOf(path("base.db"), "T"), texts({"1|a|1|", "2|c|3|", "3|b|2|", "4|e|5|", "5|d|4|"}));
+}
+
+TEST_F(SteppedConversion, StoppedTableConversionsKeepWholeRecords)
+{
+    makeV3(path("v3"), {{1, 1}, {2, 0}}, QByteArray(15, 'o'));
+    makeV4(path("v4"), {{1}, {3, 0}});
+    ASSERT_TRUE(writeAll(path("in.txt"), kFiveLines));
+
+    stopAfter(2);
+    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
+    EXPECT_EQ(readAll(path("v3.bin")), "a" + wordBE(1) + "c" + wordBE(3) + "ooooo");
+
+    stopAfter(2);
+    EXPECT_FALSE(list.convertTableTextToBin(path("in.txt"), path("v4")));
+    const QByteArray header = headerV4({{1}, {3, 0}});
+    EXPECT_EQ(readAll(path("v4.bin")), header + "a" + '\0' + wordBE(100) + "c" + '\0' + wordBE(300));
+    EXPECT_EQ(readAll(path("v4.ind")), wordBE(header.size()) + wordBE(6) + wordBE(header.size() + 6) + wordBE(6));
+
+    // Sorted: a stop while the file is read leaves the table as it was; one while the sorted rows
+    // are written keeps the whole records written.
+    list.sortV3Table = true;
+    makeV3(path("v3"), {{1, 1}, {2, 0}}, QByteArray(15, 'o'));
+    stopAfter(3);
+    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
+    EXPECT_EQ(readAll(path("v3.bin")), QByteArray(15, 'o'));
+    stopAfter(6 + 2); // five lines and the end of the file, then two records
+    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
+    EXPECT_EQ(readAll(path("v3.bin")), "a" + wordBE(1) + "b" + wordBE(2) + "ooooo");
+}
+
+TEST_F(SteppedConversion, StoppedTextOutputHoldsWholeLines)
+{
+    makeV4(path("t"), kExportFields,
+           {record("a", 1, "x"), record("b", 2, "y"), record("c", 3, "z"), record("d", 4, "w")});
+    stopAfter(2);
+    EXPECT_FALSE(list.convertTableBinToText(path("t"), path("out.txt")));
+    EXPECT_EQ(readAll(path("out.txt")), QByteArray("a;0.01;x\r\nb;0.02;y\r\n"));
+}
+
+TEST_F(SteppedConversion, SettingsChangedDuringAConversionDoNotChangeItsFormat)
+{
+    // Two lines in CP1251 with ";", the defaults; the settings change after the first line.
+    const QByteArray text("\xCF\xF0\xE8;\xE2\xE5\xF2\r\n\xCC\xE8\xF0;\xE4\xEE\xEC\r\n");
+    ASSERT_TRUE(writeAll(path("in.txt"), text));
+    stepped.onAsk = [](int asked) {
+        if (asked == 2)
+            changeFormat();
+    };
+    const auto restore = [] {
+        PSettings s;
+        s.setDefaults();
+        settings.store(s);
+    };
+
+    openBase(kThreeColumns);
+    stopAfter(-1);
+    ASSERT_TRUE(list.convertSqlTableTextToBin("T", path("in.txt")));
+    EXPECT_EQ(rowsOf(path("base.db"), "T"), texts({"1|При|вет|", "2|Мир|дом|"}));
+
+    restore();
+    makeV3(path("v3"), {{1, 3}, {1, 3}});
+    stopAfter(-1);
+    ASSERT_TRUE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
+    EXPECT_EQ(readAll(path("v3.bin")), QByteArray("\xCF\xF0\xE8\xE2\xE5\xF2\xCC\xE8\xF0\xE4\xEE\xEC"));
+
+    restore();
+    makeV4(path("v4"), {{1}, {1}});
+    stopAfter(-1);
+    ASSERT_TRUE(list.convertTableTextToBin(path("in.txt"), path("v4")));
+    EXPECT_EQ(readAll(path("v4.bin")).mid(70), QByteArray("\xCF\xF0\xE8\0\xE2\xE5\xF2\0\xCC\xE8\xF0\0\xE4\xEE\xEC\0", 16));
+
+    restore();
+    stopAfter(-1);
+    ASSERT_TRUE(list.convertTableBinToText(path("v4"), path("out.txt")));
+    EXPECT_EQ(readAll(path("out.txt")), text);
+}
+
+TEST_F(SteppedConversion, TableFilesAreHeldWhileAConversionWritesThem)
+{
+    makeV3(path("v3"), {{1, 1}});
+    makeV4(path("v4"), {{1}}, {QByteArray("a", 2)});
+    ASSERT_TRUE(writeAll(path("in.txt"), "a\nb\n"));
+    QStringList held;
+    stepped.onAsk = [&](int) {
+        for (const char *name : {"v3.bin", "v3.hdr", "v4.bin", "v4.ind", "out.txt"})
+            if (platform::isHeldFile(path(name)) && !held.contains(name))
+                held << name;
+    };
+    ASSERT_TRUE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
+    ASSERT_TRUE(list.convertTableTextToBin(path("in.txt"), path("v4")));
+    ASSERT_TRUE(list.convertTableBinToText(path("v4"), path("out.txt")));
+    EXPECT_EQ(held, texts({"v3.bin", "v3.hdr", "v4.bin", "v4.ind", "out.txt"}));
+    for (const char *name : {"v3.bin", "v3.hdr", "v4.bin", "v4.ind", "out.txt"})
+        EXPECT_FALSE(platform::isHeldFile(path(name))) << name << " is let go at the end";
+}
+
+namespace {
+
+bool makeSocketFile(const QString &path, int &fd)
+{
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (fd < 0 || size_t(name.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    return ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+}
+
+} // namespace
+
+// A FIFO, socket or device is never opened: a read from it could wait for ever. Each refusal is
+// at once, without the table open's tries.
+TEST_F(Conversion, FilesThatAreNotRegularAreRefusedAtOnce)
+{
+    setTableOpenRetryDelay(1000);
+    openBase(kThreeColumns);
+    makeV3(path("v3"), {{1, 1}});
+    makeV4(path("v4"), {{1}}, {QByteArray("a", 2)});
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.txt")).constData(), 0600), 0);
+    int socketFd = -1;
+    ASSERT_TRUE(makeSocketFile(path("socket.txt"), socketFd));
+    ASSERT_TRUE(QFile::link("/dev/zero", path("zero.txt")));
+    ASSERT_TRUE(QFile::link("/dev/null", path("null.txt")));
+
+    QElapsedTimer timer;
+    timer.start();
+    for (const char *input : {"fifo.txt", "socket.txt", "zero.txt"}) {
+        EXPECT_FALSE(list.convertSqlTableTextToBin("T", path(input))) << input;
+        EXPECT_FALSE(list.convertTableV3TextToBin(path(input), path("v3"))) << input;
+        EXPECT_FALSE(list.convertTableTextToBin(path(input), path("v4"))) << input;
+    }
+    for (const char *output : {"fifo.txt", "socket.txt", "null.txt"})
+        EXPECT_FALSE(list.convertTableBinToText(path("v4"), path(output))) << output;
+    // A table whose record, layout or index file is a FIFO.
+    ASSERT_TRUE(writeAll(path("in.txt"), "a\n"));
+    for (const char *file : {"v3.bin", "v3.hdr", "v4.bin", "v4.ind"}) {
+        const QString name = path(file);
+        ASSERT_TRUE(QFile::rename(name, name + ".saved"));
+        ASSERT_EQ(::mkfifo(QFile::encodeName(name).constData(), 0600), 0);
+        const bool v3 = QByteArray(file).startsWith("v3");
+        EXPECT_FALSE(v3 ? list.convertTableV3TextToBin(path("in.txt"), path("v3"))
+                        : list.convertTableTextToBin(path("in.txt"), path("v4")))
+            << file;
+        if (!v3) {
+            EXPECT_FALSE(list.convertTableBinToText(path("v4"), path("out.txt"))) << file;
+        }
+        ASSERT_TRUE(QFile::remove(name));
+        ASSERT_TRUE(QFile::rename(name + ".saved", name));
+    }
+    EXPECT_LT(timer.elapsed(), 1000);
+    ::close(socketFd);
+
+    EXPECT_EQ(QFileInfo(path("null.txt")).symLinkTarget(), QStringLiteral("/dev/null"));
+    struct stat info;
+    ASSERT_EQ(::stat(QFile::encodeName(path("fifo.txt")).constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the FIFO stays";
+    EXPECT_TRUE(rowsOf(path("base.db"), "T").isEmpty());
+    EXPECT_TRUE(reports().isEmpty()) << reports().join('\n').toStdString();
+}
+
+TEST_F(Conversion, V4IntoTextLeavesAnOutputThatASessionHoldsOpen)
+{
+    makeV4(path("t"), kExportFields, {record("a", 1, "x")});
+    ASSERT_TRUE(writeAll(path("out.txt"), "held"));
+    ASSERT_EQ(::link(QFile::encodeName(path("out.txt")).constData(), QFile::encodeName(path("other.txt")).constData()),
+              0);
+    {
+        QFile held;
+        platform::FileHold hold;
+        ASSERT_TRUE(platform::openRegularFile(held, path("out.txt"), QIODevice::ReadWrite, &hold));
+        EXPECT_FALSE(list.convertTableBinToText(path("t"), path("out.txt")));
+        EXPECT_FALSE(list.convertTableBinToText(path("t"), path("other.txt"))) << "the same file by another name";
+        EXPECT_EQ(readAll(path("out.txt")), QByteArray("held"));
+        EXPECT_TRUE(reports().isEmpty());
+    }
+    EXPECT_TRUE(list.convertTableBinToText(path("t"), path("out.txt")));
+    EXPECT_EQ(readAll(path("out.txt")), QByteArray("a;0.01;x\r\n"));
+    EXPECT_EQ(readAll(path("other.txt")), QByteArray("held")) << "the old file was replaced, not written over";
+}
+
+TEST_F(Conversion, CyrillicTextRoundTripsThroughV4WithTheDefaultSettings)
+{
+    makeV4(path("t"), {{1}, {1}});
+    const QByteArray text = QTextCodec::codecForName("CP1251")->fromUnicode(QString::fromUtf8("Молоко;Хлеб\r\n"));
+    ASSERT_TRUE(writeAll(path("in.txt"), text));
+    ASSERT_TRUE(list.convertTableTextToBin(path("in.txt"), path("t")));
+    ASSERT_TRUE(list.convertTableBinToText(path("t"), path("out.txt")));
+    EXPECT_EQ(readAll(path("out.txt")), text);
+}
+
+TEST_F(Conversion, V4RecordsWrittenInUtf8ReadAsBefore)
+{
+    const QByteArray milk = QString::fromUtf8("Молоко").toUtf8();
+    makeV4(path("t"), {{1}, {1}}, {milk + '\0' + "1" + '\0'});
+    ASSERT_TRUE(list.convertTableBinToText(path("t"), path("out.txt")));
+    EXPECT_EQ(readAll(path("out.txt")), QByteArray("\xCC\xEE\xEB\xEE\xEA\xEE;1\r\n"));
 }

@@ -138,6 +138,80 @@ TEST_F(SqlBase, InsertFollowsTheTableItIsAttachedTo)
     EXPECT_TRUE(sent.contains(QStringLiteral("INSERT INTO 'U' ('N', 'c','d') VALUES (1, 'x','y')")));
 }
 
+// Every column's stored value and type, in key order, as "N:type:value|...".
+QStringList storedRows(PSqlBase &base, const char *table)
+{
+    QStringList rows;
+    sqlite3_stmt *statement = nullptr;
+    const QByteArray sql = QByteArray("SELECT * FROM ") + table + " ORDER BY N";
+    if (sqlite3_prepare_v2(base.connection(), sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
+        return {QStringLiteral("no table")};
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        QStringList columns;
+        for (int c = 0; c < sqlite3_column_count(statement); ++c)
+            columns << QStringLiteral("%1:%2").arg(sqlite3_column_type(statement, c))
+                           .arg(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, c))));
+        rows << columns.join(QLatin1Char('|'));
+    }
+    sqlite3_finalize(statement);
+    return rows;
+}
+
+// The conversions' bound insert stores exactly what the INSERT text stores, row for row, with
+// every column affinity, and fails where it fails.
+TEST_F(SqlBase, BoundInsertStoresWhatTheInsertTextStores)
+{
+    const char *columns = "(N INTEGER PRIMARY KEY AUTOINCREMENT, t TEXT, i INTEGER, r REAL, m NUMERIC, b BLOB, "
+                          "u UNIQUE)";
+    prepare((QByteArray("create table A") + columns + "; create table B" + columns).constData());
+    PSqlTable literal, bound;
+    literal.attach(base, QStringLiteral("A"));
+    bound.attach(base, QStringLiteral("B"));
+    const QList<QStringList> rows = {
+        {"O'Brien", "12", "1.50", " 7 ", "x''y", "1"},
+        {QString::fromUtf8("Молоко"), "abc", "1e3", "0012", "", "2"},
+        {"short"},
+        {"", "", "", "", "", ""},
+        {"1", "2", "3", "4", "5", "1"}, // a second "1" in the unique column fails
+        {"after", "9"},
+        {QStringLiteral("a") + QChar(0) + QStringLiteral("b")}, // the text ends at the NUL
+    };
+    for (const QStringList &texts : rows) {
+        PRow row;
+        for (int i = 0; i < texts.size(); ++i)
+            row.setText(i, texts.at(i));
+        PRow copy = row;
+        const bool insertedLiteral = literal.insert(copy);
+        const int literalError = base.errorCode();
+        const PRow before = row;
+        EXPECT_EQ(base.insertBound(bound, row), insertedLiteral) << texts.join('|').toStdString();
+        EXPECT_EQ(base.errorCode(), literalError);
+        EXPECT_EQ(row.fields, before.fields) << "the row is not changed";
+    }
+    EXPECT_EQ(bound.recordCount, literal.recordCount);
+    EXPECT_EQ(bound.lastKey, literal.lastKey);
+    EXPECT_EQ(storedRows(base, "B"), storedRows(base, "A"));
+    EXPECT_EQ(storedRows(base, "B").size(), 5);
+}
+
+TEST_F(SqlBase, BoundInsertEndsWithTheNextStatementAndTheClose)
+{
+    prepare("create table T(N INTEGER PRIMARY KEY AUTOINCREMENT, a); create table U(N INTEGER PRIMARY KEY, b)");
+    PSqlTable t, u;
+    t.attach(base, QStringLiteral("T"));
+    u.attach(base, QStringLiteral("U"));
+    PRow row;
+    row.setText(0, QStringLiteral("x"));
+    ASSERT_TRUE(base.insertBound(t, row));
+    ASSERT_TRUE(base.insertBound(u, row)) << "another table, another statement";
+    ASSERT_TRUE(base.insertBound(t, row));
+    ASSERT_TRUE(base.exec(QStringLiteral("DROP TABLE T")));
+    EXPECT_FALSE(base.insertBound(t, row));
+    EXPECT_TRUE(base.errorText().contains(QStringLiteral("no such table"))) << base.errorText().toStdString();
+    ASSERT_TRUE(base.insertBound(u, row));
+    EXPECT_TRUE(base.close()) << "a kept insert does not hold the connection open";
+}
+
 TEST_F(SqlBase, InsertWithoutColumnsIsRefused)
 {
     PSqlTable table;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -190,11 +191,31 @@ TEST_F(PTableV4Test, MissingIndexIsRefusedAtOnce)
 TEST_F(PTableV4Test, UnopenableIndexIsTriedTenTimes)
 {
     ASSERT_TRUE(writeAll(base() + ".bin", header({{1}})));
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("t.ind")));
+    ASSERT_TRUE(writeAll(base() + ".ind", QByteArray()));
+    ASSERT_TRUE(QFile::setPermissions(base() + ".ind", QFileDevice::Permissions()));
+    qint64 elapsed = -1;
+    ASSERT_TRUE(runWithoutFileRights([&]() {
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(table.open(base()));
+        elapsed = timer.elapsed();
+    }));
+    EXPECT_GE(elapsed, kTableOpenTries * TableFilesEnvironment::kFastRetryMs);
+    EXPECT_FALSE(table.binFile.isOpen());
+}
+
+TEST_F(PTableV4Test, IndexThatIsNoRegularFileIsRefusedAtOnce)
+{
+    ASSERT_TRUE(writeAll(base() + ".bin", header({{1}})));
+    setTableOpenRetryDelay(1000);
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(table.open(base()));
-    EXPECT_GE(timer.elapsed(), kTableOpenTries * TableFilesEnvironment::kFastRetryMs);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("t.ind")));
+    EXPECT_FALSE(table.open(base())) << "a folder";
+    ASSERT_TRUE(QDir(dir.path()).rmdir(QStringLiteral("t.ind")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(base() + ".ind").constData(), 0600), 0);
+    EXPECT_FALSE(table.open(base())) << "a FIFO";
+    EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_FALSE(table.binFile.isOpen());
 }
 
@@ -304,8 +325,8 @@ TEST_F(PTableV4Test, RecordLengthFollowsTheRow)
 TEST_F(PTableV4Test, UnknownCodePageWritesNothing)
 {
     makeTable(header({{3}, {1}}));
-    ASSERT_TRUE(table.open(base()));
     setTerminalCharset(QStringLiteral("NoSuchCodePage"));
+    ASSERT_TRUE(table.open(base()));
     QByteArray record;
     EXPECT_FALSE(table.encodeRecord(record, rowOf({"1", "a"})));
     EXPECT_FALSE(table.writeRecord(rowOf({"1", "a"})));
@@ -365,8 +386,8 @@ TEST_F(PTableV4Test, RoundTripByKind)
     ASSERT_EQ(table.recordCount, 2);
     PRow row;
     ASSERT_TRUE(table.readRecord(0, row));
-    // Written in CP1251, read back as UTF-8: the Cyrillic byte is no valid UTF-8 on its own.
-    EXPECT_EQ(textsOf(row), (QStringList{"12.5", "12.50", QString(QChar(0xFFFD)) + "x", "1250"}));
+    // Written in CP1251, which is no valid UTF-8: read back in CP1251.
+    EXPECT_EQ(textsOf(row), (QStringList{"12.5", "12.50", QString::fromUtf8("\xD0\x96x"), "1250"}));
     ASSERT_TRUE(table.readRecord(1, row));
     EXPECT_EQ(textsOf(row), (QStringList{"0.000000123", "0.00", "", "2147483647"}));
 }
@@ -374,13 +395,36 @@ TEST_F(PTableV4Test, RoundTripByKind)
 TEST_F(PTableV4Test, TextIsReadAsUtf8AndCappedAt100Bytes)
 {
     const QByteArray longText(150, 'q');
-    makeTableWithRecords({{1}, {1}}, {longText + '\0' + QByteArray("\xD0\x96", 2) + '\0'});
+    // 101 bytes whose 100th opens a two-byte letter: the field, judged whole, is UTF-8, and the
+    // cut half-letter is all that is lost.
+    const QByteArray cutInside = QByteArray(99, 'a') + QByteArray("\xD0\x96", 2);
+    makeTableWithRecords({{1}, {1}, {1}}, {longText + '\0' + QByteArray("\xD0\x96", 2) + '\0' + cutInside + '\0'});
     ASSERT_TRUE(table.open(base()));
     PRow row;
     ASSERT_TRUE(table.readRecord(0, row));
-    ASSERT_EQ(row.count(), 2);
+    ASSERT_EQ(row.count(), 3);
     EXPECT_EQ(row.text(0), QString(100, QLatin1Char('q')));
     EXPECT_EQ(row.text(1), QString(QChar(0x0416)));
+    EXPECT_EQ(row.text(2), QString(99, QLatin1Char('a')) + QChar(0xFFFD));
+}
+
+// Terminals write their text fields in UTF-8 and those read exactly as before; what is not UTF-8
+// was written in the terminal code page, by this server or a terminal that uses it.
+TEST_F(PTableV4Test, TextThatIsNotUtf8ReadsInTheTerminalCodePage)
+{
+    makeTableWithRecords({{1}, {1}, {1}},
+                         {QByteArray("\xCC\xEE\xEB\xEE\xEA\xEE\0\xEF\xBB\xBFok\0\xED\xA0\x80\0", 17)});
+    ASSERT_TRUE(table.open(base()));
+    PRow row;
+    ASSERT_TRUE(table.readRecord(0, row));
+    EXPECT_EQ(textsOf(row), (QStringList{QString::fromUtf8("Молоко"), "ok",
+                                         QString::fromUtf8("\xD0\xBD\xC2\xA0\xD0\x82")}))
+        << "a UTF-8 byte-order mark reads as before; an encoded surrogate is no UTF-8";
+    table.close();
+    setTerminalCharset(QStringLiteral("KOI8-R"));
+    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(table.readRecord(0, row));
+    EXPECT_EQ(row.text(0), QString::fromUtf8("лНКНЙН"));
 }
 
 struct DecodeRow

@@ -7,7 +7,13 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <initializer_list>
+#include <thread>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 // Byte strings written out in the order a file holds them.
 inline QByteArray bytesOf(std::initializer_list<int> values)
@@ -53,3 +59,24 @@ public:
     }
     static constexpr int kFastRetryMs = 5;
 };
+
+// Runs `work` on a thread without the rights that let root open any file, so that a file without
+// permission bits cannot be opened there even when the tests run as root. Capabilities belong to
+// one thread on Linux: the rest of the process keeps its own. False when they cannot be dropped.
+inline bool runWithoutFileRights(const std::function<void()> &work)
+{
+    bool dropped = false;
+    std::thread worker([&]() {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (::syscall(SYS_capget, &header, data) != 0)
+            return;
+        for (int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            data[capability / 32].effective &= ~(1u << (capability % 32));
+        dropped = ::syscall(SYS_capset, &header, data) == 0;
+        if (dropped)
+            work();
+    });
+    worker.join();
+    return dropped;
+}
