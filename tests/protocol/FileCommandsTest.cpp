@@ -121,6 +121,20 @@ TEST_F(FileCommands, WriteFileStoresAtThePositionAndOthersSeeItAtOnce)
     EXPECT_EQ(readAll(local("w.bin")), QByteArray("abXYZf"));
 }
 
+// The file layer refuses a negative count with -1: for a count of -1 that equals the count
+// asked for, yet nothing was written.
+TEST_F(FileCommands, NegativeWriteCountsAnswerFailure)
+{
+    ASSERT_TRUE(writeAll(local("n.bin"), "abc"));
+    ASSERT_EQ(call(Request("OpenFile").str(terminal("n.bin"))), hex("00000001 00000001"));
+    EXPECT_EQ(call(Request("WriteFile").word(1).word(0xFFFFFFFF).raw("XY")), hex("00000000 FFFFFFFF"));
+    EXPECT_EQ(lastEntry(), QStringLiteral("WriteFile (1, -1)\nresult = 0 write = -1"));
+    EXPECT_EQ(call(Request("WriteFileText").word(1).word(0xFFFFFFFF).raw("4142")), hex("00000000 FFFFFFFF"));
+    EXPECT_EQ(lastEntry(), QStringLiteral("WriteFileText (1, -1)\nresult = 0 write = -1"));
+    EXPECT_EQ(call(Request("WriteFile").word(1).word(0x80000000)), hex("00000000 FFFFFFFF"));
+    EXPECT_EQ(readAll(local("n.bin")), QByteArray("abc"));
+}
+
 TEST_F(FileCommands, WriteCountBeyondThePayloadIsRefused)
 {
     ASSERT_TRUE(writeAll(local("w.bin"), "abcdef"));
