@@ -1,5 +1,6 @@
 #include "VorelProtocol.h"
 
+#include "FileGuard.h"
 #include "Helpers.h"
 #include "PDebugLog.h"
 #include "PRequestReader.h"
@@ -229,7 +230,8 @@ void VorelProtocol::cleanup()
         QString path;
         if (!platform::mapTerminalPath(name, path) || path.isEmpty() || !QFile::exists(path))
             continue;
-        QFile::remove(path);
+        // A file that another session holds open stays, as it would on Windows.
+        platform::removeUnheldFile(path);
         debugWrite(QCoreApplication::translate("QObject", "Remove temporary file %1").arg(name));
     }
     temporaryFiles.clear();
