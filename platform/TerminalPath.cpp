@@ -1,6 +1,7 @@
 #include "TerminalPath.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -160,15 +161,29 @@ bool matchesTerminalPattern(const QString &name, const QString &filter)
     return j == p.size();
 }
 
-QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind)
+qint64 listedNameBytes(const QString &name)
+{
+    return qint64(name.size()) * qint64(sizeof(QChar)) + 64;
+}
+
+QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind,
+                               qint64 maxBytes)
 {
     const QDir::Filters filters =
         (kind == EntryKind::Dirs ? QDir::Dirs : QDir::Files) | QDir::NoDotAndDotDot;
     QStringList names;
-    const QStringList entries = QDir(folder).entryList(filters, QDir::NoSort);
-    for (const QString &entry : entries) {
-        if (matchesTerminalPattern(entry, filter))
-            names.append(entry);
+    qint64 bytes = 0;
+    // One entry at a time: the names that do not match are never all held at once.
+    QDirIterator entries(folder, filters);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString entry = entries.fileName();
+        if (!matchesTerminalPattern(entry, filter))
+            continue;
+        bytes += listedNameBytes(entry);
+        if (maxBytes >= 0 && bytes > maxBytes)
+            break;
+        names.append(entry);
     }
     // The upper-case form decides; two names that differ only in case (possible here, not on
     // Windows) keep a fixed order between them.

@@ -30,6 +30,8 @@ class VorelProtocol : public QObject
 public:
     // Each buffer is three times the largest packet payload.
     static constexpr quint32 kBufferSize = 0x300000;
+    // Far above what a terminal registers; SetTemporaryFile answers 0 past it.
+    static constexpr int kMaxTemporaryFiles = 256;
     // The largest packet payload, which bounds every count of the file commands.
     static constexpr qint32 kMaxPayload = 0x100000;
     // ReadFileText answers hex text, two characters per byte: this many bytes keep the reply
@@ -77,6 +79,7 @@ private:
 
     PRequestReader arguments() const;
     QString terminalText(const QByteArray &bytes) const;
+    bool registerTemporaryFile(const QString &name);
     // Puts a text as the search commands answer it at `at`: word n + 2, n bytes, two zero
     // bytes; returns n + 6.
     quint32 putNameText(char *at, const QString &text) const;
