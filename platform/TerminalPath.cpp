@@ -6,6 +6,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -186,11 +188,19 @@ QStringList listTerminalFolder(const QString &folder, const QString &filter, Ent
         names.append(entry);
     }
     // The upper-case form decides; two names that differ only in case (possible here, not on
-    // Windows) keep a fixed order between them.
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int byUpper = QString::compare(a.toUpper(), b.toUpper(), Qt::CaseSensitive);
-        return byUpper != 0 ? byUpper < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
+    // Windows) keep a fixed order between them. Each form is made once, not at every comparison.
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(size_t(names.size()));
+    for (const QString &name : qAsConst(names))
+        keyed.emplace_back(name.toUpper(), name);
+    names.clear();
+    std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
+        const int byUpper = QString::compare(a.first, b.first, Qt::CaseSensitive);
+        return byUpper != 0 ? byUpper < 0 : QString::compare(a.second, b.second, Qt::CaseSensitive) < 0;
     });
+    names.reserve(int(keyed.size()));
+    for (const auto &entry : keyed)
+        names.append(entry.second);
     return names;
 }
 
