@@ -103,14 +103,18 @@ TEST_F(MemoryBound, LongTemporaryNamesAndForgottenSearches)
 
     // Each name fills a whole packet: far longer than any path, so each is refused.
     const QByteArray head = Request("SetFuture").str(QByteArray("SetTemporaryFile")).bytes();
+    int accepted = 0;
     for (int i = 0; i < kNames; ++i) {
         QByteArray name(int(kMiB) - head.size() - 1, char('a' + i % 26));
         name[0] = char('A' + i % 26);
-        ASSERT_EQ(terminal.call(Request("SetFuture").str(QByteArray("SetTemporaryFile")).str(name)), hex("00000000")) << i;
+        const QByteArray reply = terminal.call(Request("SetFuture").str(QByteArray("SetTemporaryFile")).str(name));
+        ASSERT_EQ(reply.size(), 4) << i;
+        accepted += reply == hex("00000001") ? 1 : 0;
         if (i % 50 == 0)
             sample();
     }
     sample();
+    EXPECT_EQ(accepted, 0);
 
     // Searches never closed: each answers, and the oldest give way to the new ones.
     for (int i = 1; i <= kSearches; ++i) {
