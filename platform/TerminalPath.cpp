@@ -1,10 +1,13 @@
 #include "TerminalPath.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -171,22 +174,44 @@ bool matchesTerminalPattern(const QString &name, const QString &filter)
     return j == p.size();
 }
 
-QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind)
+qint64 listedNameBytes(const QString &name)
+{
+    return qint64(name.size()) * qint64(sizeof(QChar)) + 64;
+}
+
+QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind,
+                               qint64 maxBytes)
 {
     const QDir::Filters filters =
         (kind == EntryKind::Dirs ? QDir::Dirs : QDir::Files) | QDir::NoDotAndDotDot;
     QStringList names;
-    const QStringList entries = QDir(folder).entryList(filters, QDir::NoSort);
-    for (const QString &entry : entries) {
-        if (matchesTerminalPattern(entry, filter))
-            names.append(entry);
+    qint64 bytes = 0;
+    // One entry at a time: the names that do not match are never all held at once.
+    QDirIterator entries(folder, filters);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString entry = entries.fileName();
+        if (!matchesTerminalPattern(entry, filter))
+            continue;
+        bytes += listedNameBytes(entry);
+        if (maxBytes >= 0 && bytes > maxBytes)
+            break;
+        names.append(entry);
     }
     // The upper-case form decides; two names that differ only in case (possible here, not on
-    // Windows) keep a fixed order between them.
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int byUpper = QString::compare(a.toUpper(), b.toUpper(), Qt::CaseSensitive);
-        return byUpper != 0 ? byUpper < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
+    // Windows) keep a fixed order between them. Each form is made once, not at every comparison.
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(size_t(names.size()));
+    for (const QString &name : qAsConst(names))
+        keyed.emplace_back(name.toUpper(), name);
+    names.clear();
+    std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
+        const int byUpper = QString::compare(a.first, b.first, Qt::CaseSensitive);
+        return byUpper != 0 ? byUpper < 0 : QString::compare(a.second, b.second, Qt::CaseSensitive) < 0;
     });
+    names.reserve(int(keyed.size()));
+    for (const auto &entry : keyed)
+        names.append(entry.second);
     return names;
 }
 

@@ -34,8 +34,15 @@ enum class EntryKind { Files, Dirs };
 
 // The names of the folder's entries of one kind that match the filter, without "." and "..",
 // without hidden entries (names that start with a dot), sorted by their upper-case form as the
-// Windows file system returned them. A folder that cannot be read gives an empty list.
-QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind);
+// Windows file system returned them. A folder that cannot be read gives an empty list. With
+// maxBytes of 0 or more the listing stops before the names kept would cost more than that
+// (listedNameBytes each), so that a huge folder cannot take the server's memory.
+QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind,
+                               qint64 maxBytes = -1);
+
+// What keeping one listed name costs the process, near enough: its characters and the string's
+// own header and list slot.
+qint64 listedNameBytes(const QString &name);
 
 // True when the entry exists and no write permission bit is set: the counterpart of the Windows
 // read-only attribute, which holds even for a server that runs as root.

@@ -15,6 +15,8 @@ bool PFileList::openFile(const QString &path, qint32 &handle)
 {
     if (path.isEmpty() || !QFile::exists(path))
         return false;
+    if (entries.size() >= size_t(kMaxOpenFiles))
+        return false; // refused before a number is taken, like a missing file
     if (lastHandle == std::numeric_limits<qint32>::max())
         return false; // never wrap around to a number given out before
     const qint32 number = ++lastHandle;
@@ -23,13 +25,14 @@ bool PFileList::openFile(const QString &path, qint32 &handle)
     // even for a server that runs as root and could open it anyway.
     if (platform::isReadOnlyFile(path))
         return false;
+    // Regular files only: a read from a FIFO or a device could hold the session for ever.
     // Unbuffered: a failed write reaches its reply, and other sessions see the bytes at once.
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return false;
-
     auto entry = std::make_unique<PFileEntry>();
-    entry->file = std::move(file);
+    entry->file = std::make_unique<QFile>();
+    if (!platform::openRegularFile(*entry->file, path,
+                                   QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
+                                   &entry->hold))
+        return false;
     entry->handle = number;
     entries.push_back(std::move(entry));
     handle = number;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileGuard.h"
+
 #include <QObject>
 
 #include <memory>
@@ -7,9 +9,11 @@
 
 class QFile;
 
-// One file opened by OpenFile, with its handle number.
+// One file opened by OpenFile, with its handle number. The hold keeps the file from being removed
+// or replaced, by this session or any other, while the handle is open; it goes after the file.
 struct PFileEntry
 {
+    platform::FileHold hold;
     std::unique_ptr<QFile> file;
     qint32 handle = 0;
 };
@@ -20,13 +24,17 @@ struct PFileEntry
 class PFileList : public QObject
 {
 public:
+    // Far above what a terminal keeps open; each open file costs the process a descriptor.
+    static constexpr int kMaxOpenFiles = 256;
+
     PFileList();
     ~PFileList() override;
     PFileList(const PFileList &) = delete;
     PFileList &operator=(const PFileList &) = delete;
 
-    // Opens an existing file for reading and writing. A missing file uses no number; a file
-    // that exists but cannot be opened (read-only, a folder, no access) uses one up.
+    // Opens an existing regular file for reading and writing. A missing file uses no number, nor
+    // does an open past kMaxOpenFiles; an entry that exists but cannot be opened (read-only, a
+    // folder, a FIFO, socket or device, no access) uses one up.
     bool openFile(const QString &path, qint32 &handle);
     bool closeFile(qint32 handle);
     void closeAll();

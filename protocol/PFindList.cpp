@@ -17,13 +17,20 @@ bool PFindList::findFirst(const QString &folder, const QString &nameFilter, QStr
     first.clear();
     if (lastHandle == std::numeric_limits<qint32>::max())
         return false; // never wrap around to a number given out before
+    if (entries.size() >= size_t(kMaxSearches))
+        removeAt(0);
     auto entry = std::make_unique<PFindEntry>();
     entry->handle = ++lastHandle;
     if (!folder.isEmpty()) {
         const QString filter = nameFilter.isEmpty() ? QStringLiteral("*.*") : nameFilter;
-        entry->names = platform::listTerminalFolder(folder, filter, kind);
+        entry->names = platform::listTerminalFolder(folder, filter, kind, kMaxListingBytes);
+        for (const QString &name : qAsConst(entry->names))
+            entry->bytes += platform::listedNameBytes(name);
     }
+    while (!entries.empty() && heldBytes + entry->bytes > kMaxListingBytes)
+        removeAt(0);
     handle = entry->handle;
+    heldBytes += entry->bytes;
     entries.push_back(std::move(entry));
     return entries.back()->next(first);
 }
@@ -51,6 +58,7 @@ void PFindList::removeAt(int position)
 {
     if (position < 0 || size_t(position) >= entries.size())
         return;
+    heldBytes -= entries[size_t(position)]->bytes;
     entries.erase(entries.begin() + position);
 }
 
@@ -67,4 +75,5 @@ void PFindList::clear()
 {
     entries.clear();
     lastHandle = 0;
+    heldBytes = 0;
 }

@@ -1,5 +1,6 @@
 #include "PathFunctions.h"
 
+#include "FileGuard.h"
 #include "TerminalPath.h"
 
 #include <QDateTime>
@@ -11,15 +12,14 @@ bool createFile(const QString &path)
     if (path.isEmpty())
         return false;
     if (QFile::exists(path)) {
-        // Windows refuses to remove a read-only file; the terminals count on that.
-        if (platform::isReadOnlyFile(path) || !QFile::remove(path))
+        // Windows refuses to remove a read-only file or one that is held open; the terminals
+        // count on that. Nor does it make a file in place of a device.
+        if (!platform::isRegularFile(path) || platform::isReadOnlyFile(path)
+            || !platform::removeUnheldFile(path))
             return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    file.close();
-    return true;
+    QFile file;
+    return platform::openRegularFile(file, path, QIODevice::ReadWrite);
 }
 
 bool fileDateText(const QString &path, QString &text)

@@ -1,5 +1,6 @@
 #include "VorelProtocol.h"
 
+#include "FileGuard.h"
 #include "Helpers.h"
 #include "PDebugLog.h"
 #include "PRequestReader.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QTextCodec>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -194,7 +196,7 @@ void VorelProtocol::SetFuture()
         if (codec)
             terminalCodec = codec;
     } else if (key == QLatin1String("SetTemporaryFile")) {
-        temporaryFiles.append(value);
+        ok = registerTemporaryFile(value);
     } else if (key == QLatin1String("SetSortV3Table")) {
         if (value == QLatin1String("1"))
             sortV3Table = true;
@@ -205,6 +207,24 @@ void VorelProtocol::SetFuture()
     replyLength = 4;
     debugWrite(QLatin1String("SetFuture (") + key + QLatin1String(", ") + value
                + QLatin1String(")\nresult = ") + QLatin1String(ok ? "1" : "0"));
+}
+
+// What a session keeps of its temporary files stays small whatever it sends: a name that no
+// path can be is refused, a name given again is kept once, and past kMaxTemporaryFiles names
+// the registration is refused. The names are mapped again at the end of the session.
+bool VorelProtocol::registerTemporaryFile(const QString &name)
+{
+    if (temporaryFiles.contains(name))
+        return true;
+    // A drive letter and its colon are all that mapping takes from a plain path; a longer name
+    // is refused before it is mapped, however it would map.
+    if (temporaryFiles.size() >= kMaxTemporaryFiles || QFile::encodeName(name).size() >= PATH_MAX + 2)
+        return false;
+    QString path;
+    if (platform::mapTerminalPath(name, path) && QFile::encodeName(path).size() >= PATH_MAX)
+        return false;
+    temporaryFiles.append(name);
+    return true;
 }
 
 void VorelProtocol::GetDelimeter()
@@ -223,7 +243,8 @@ void VorelProtocol::cleanup()
         QString path;
         if (!platform::mapTerminalPath(name, path) || path.isEmpty() || !QFile::exists(path))
             continue;
-        QFile::remove(path);
+        // A file that another session holds open stays, as it would on Windows.
+        platform::removeUnheldFile(path);
         debugWrite(QCoreApplication::translate("QObject", "Remove temporary file %1").arg(name));
     }
     temporaryFiles.clear();

@@ -26,6 +26,8 @@ class QTextCodec;
 class VorelProtocol : public QObject
 {
 public:
+    // Far above what a terminal registers; SetTemporaryFile answers 0 past it.
+    static constexpr int kMaxTemporaryFiles = 256;
     // The largest packet payload, which bounds every count of the file commands.
     static constexpr qint32 kMaxPayload = qint32(platform::kMaxRequest);
     // Each buffer is three times the largest packet payload.
@@ -77,6 +79,7 @@ public:
 private:
     PRequestReader arguments() const;
     QString terminalText(const QByteArray &bytes) const;
+    bool registerTemporaryFile(const QString &name);
     // Puts a text as the search commands answer it at `at`: word n + 2, n bytes, two zero
     // bytes; returns n + 6.
     quint32 putNameText(char *at, const QString &text) const;

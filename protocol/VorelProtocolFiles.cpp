@@ -117,8 +117,10 @@ void VorelProtocol::writeFrom(const char *log, bool hexText)
             hexDecode(workBuffer.get(), source, count);
             source = workBuffer.get();
         }
-        // Success means every byte reached the file; the count word tells how many did.
-        ok = handles.fileList.writeFile(handle, source, count, written) && written == count;
+        // Success means every byte reached the file; the count word tells how many did. A
+        // refused write reports -1, which must not pass for a count of -1 written in full.
+        ok = handles.fileList.writeFile(handle, source, count, written) && count >= 0
+            && written == count;
     }
     writeBoolBE(replyBuffer.get(), ok);
     writeUInt32BE(replyBuffer.get() + 4, quint32(written));

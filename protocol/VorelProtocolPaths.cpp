@@ -2,6 +2,7 @@
 
 #include "VorelProtocol.h"
 
+#include "FileGuard.h"
 #include "Helpers.h"
 #include "PDebugLog.h"
 #include "PRequestReader.h"
@@ -34,8 +35,9 @@ bool existDir(const QString &path)
 
 bool deleteFile(const QString &path)
 {
-    // Windows refuses to remove a read-only file; the terminals count on that.
-    return !path.isEmpty() && !platform::isReadOnlyFile(path) && QFile::remove(path);
+    // Windows refuses to remove a read-only file or one that is held open; the terminals count
+    // on that.
+    return !path.isEmpty() && !platform::isReadOnlyFile(path) && platform::removeUnheldFile(path);
 }
 
 bool createDir(const QString &path)

@@ -17,6 +17,8 @@ bool PSqlList::openSqlBase(const QString &fileName, qint32 &handle)
     // SQLite would create a missing file; a terminal may only open what is there.
     if (fileName.isEmpty() || !QFile::exists(fileName))
         return false;
+    if (entries.size() >= size_t(kMaxOpenBases))
+        return false;
     const qint32 number = ++lastHandle;
     std::unique_ptr<PSqlBase> base(new PSqlBase);
     if (!base->open(fileName))
@@ -26,6 +28,13 @@ bool PSqlList::openSqlBase(const QString &fileName, qint32 &handle)
     currentBase = base.get();
     entries.push_back(PSqlEntry{std::move(base), number});
     handle = number;
+    // SQLite's default cache is about 2 MB a base: past a few bases they share the budget.
+    const int shareKiB = kCacheBudgetKiB / int(entries.size());
+    if (shareKiB < 2000) {
+        const QByteArray pragma = "PRAGMA cache_size = -" + QByteArray::number(shareKiB);
+        for (const PSqlEntry &entry : entries)
+            sqlite3_exec(entry.base->connection(), pragma.constData(), nullptr, nullptr, nullptr);
+    }
     return true;
 }
 

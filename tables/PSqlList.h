@@ -43,6 +43,10 @@ public:
     static constexpr qint64 kMaxLineBytes = 16 * 1024 * 1024;
     // How long a statement on an opened base waits for another session's lock before it fails.
     static constexpr int kBusyTimeoutMs = 5000;
+    // Far above what a terminal keeps open; each base costs descriptors and memory.
+    static constexpr int kMaxOpenBases = 64;
+    // What the page caches of one session's bases may take together.
+    static constexpr int kCacheBudgetKiB = 16 * 1024;
 
     PSqlList();
     // Closes nothing: the end of the session does that through closeAll.
@@ -51,7 +55,8 @@ public:
     PSqlList &operator=(const PSqlList &) = delete;
 
     // The file must exist. A number is taken before the open and stays used if the open fails;
-    // on success the new base becomes the current one and `handle` gets its number.
+    // on success the new base becomes the current one and `handle` gets its number. Past
+    // kMaxOpenBases open bases the open is refused before a number is taken.
     bool openSqlBase(const QString &fileName, qint32 &handle);
     // The most recently opened of the remaining bases becomes current when the current one goes.
     bool closeSqlBase(qint32 handle);

@@ -3,7 +3,15 @@
 #include <QDir>
 #include <QFile>
 
+#include <csignal>
 #include <cstdint>
+#include <cstring>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using FileCommands = ProtocolTest;
 
@@ -136,6 +144,20 @@ TEST_F(FileCommands, WriteFileStoresAtThePositionAndOthersSeeItAtOnce)
     EXPECT_EQ(readAll(local("w.bin")), QByteArray("abXYZf"));
 }
 
+// The file layer refuses a negative count with -1: for a count of -1 that equals the count
+// asked for, yet nothing was written.
+TEST_F(FileCommands, NegativeWriteCountsAnswerFailure)
+{
+    ASSERT_TRUE(writeAll(local("n.bin"), "abc"));
+    ASSERT_EQ(call(Request("OpenFile").str(terminal("n.bin"))), hex("00000001 00000001"));
+    EXPECT_EQ(call(Request("WriteFile").word(1).word(0xFFFFFFFF).raw("XY")), hex("00000000 FFFFFFFF"));
+    EXPECT_EQ(lastEntry(), QStringLiteral("WriteFile (1, -1)\nresult = 0 write = -1"));
+    EXPECT_EQ(call(Request("WriteFileText").word(1).word(0xFFFFFFFF).raw("4142")), hex("00000000 FFFFFFFF"));
+    EXPECT_EQ(lastEntry(), QStringLiteral("WriteFileText (1, -1)\nresult = 0 write = -1"));
+    EXPECT_EQ(call(Request("WriteFile").word(1).word(0x80000000)), hex("00000000 FFFFFFFF"));
+    EXPECT_EQ(readAll(local("n.bin")), QByteArray("abc"));
+}
+
 TEST_F(FileCommands, WriteCountBeyondThePayloadIsRefused)
 {
     ASSERT_TRUE(writeAll(local("w.bin"), "abcdef"));
@@ -164,11 +186,59 @@ TEST_F(FileCommands, WriteFileTextDecodesUpperCaseHex)
 
 TEST_F(FileCommands, FailedWriteReachesTheReply)
 {
-    if (!QFile::exists(QStringLiteral("/dev/full")))
-        GTEST_SKIP() << "no /dev/full on this machine to make a write fail";
-    ASSERT_EQ(call(Request("OpenFile").str("C:\\dev\\full")), hex("00000001 00000001"));
-    EXPECT_EQ(call(Request("WriteFile").word(1).word(4).raw("DATA")), hex("00000000 FFFFFFFF"));
+    ASSERT_TRUE(writeAll(local("f.bin"), "0123"));
+    ASSERT_EQ(call(Request("OpenFile").str(terminal("f.bin"))), hex("00000001 00000001"));
+    ASSERT_EQ(call(Request("SeekFile").word(1).word(0x200000)), hex("00000001"));
+    // A file size limit of 1 MiB makes the write at 2 MiB fail with EFBIG; the debug log, far
+    // smaller, is still written.
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 0x100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QByteArray reply = call(Request("WriteFile").word(1).word(4).raw("DATA"));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(reply, hex("00000000 FFFFFFFF"));
     EXPECT_EQ(lastEntry(), QStringLiteral("WriteFile (1, 4)\nresult = 0 write = -1"));
+    EXPECT_EQ(readAll(local("f.bin")), QByteArray("0123"));
+}
+
+// A FIFO, socket or device is a path that cannot be opened: a read from it could wait for ever.
+TEST_F(FileCommands, OnlyRegularFilesOpen)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(local("pipe")).constData(), 0666), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketName = QFile::encodeName(local("sock"));
+    ASSERT_LT(size_t(socketName.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketName.constData(), size_t(socketName.size()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_TRUE(writeAll(local("a.txt"), "a"));
+
+    // Each uses a number up, as a folder does.
+    EXPECT_EQ(call(Request("OpenFile").str(terminal("pipe"))), hex("00000000 00000000"));
+    EXPECT_EQ(lastEntry(), QStringLiteral("OpenFile (") + terminal("pipe")
+                               + QStringLiteral(")\nresult = 0 handle = 0"));
+    EXPECT_EQ(call(Request("OpenFile").str(terminal("sock"))), hex("00000000 00000000"));
+    EXPECT_EQ(call(Request("OpenFile").str("C:\\dev\\ptmx")), hex("00000000 00000000"));
+    EXPECT_EQ(call(Request("OpenFile").str("C:\\dev\\null")), hex("00000000 00000000"));
+    EXPECT_EQ(call(Request("OpenFile").str(terminal("a.txt"))), hex("00000001 00000005"));
+    EXPECT_EQ(call(Request("ReadFile").word(1).word(1)), hex("00000000 00000000"));
+
+    // CreateFile neither replaces them nor waits on them.
+    EXPECT_EQ(call(Request("CreateFile").str(terminal("pipe"))), hex("00000000"));
+    EXPECT_EQ(call(Request("CreateFile").str(terminal("sock"))), hex("00000000"));
+    EXPECT_EQ(call(Request("CreateFile").str("C:\\dev\\null")), hex("00000000"));
+    struct stat info;
+    ASSERT_EQ(::stat(QFile::encodeName(local("pipe")).constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    ASSERT_EQ(::stat(QFile::encodeName(local("sock")).constData(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    ::close(listener);
 }
 
 TEST_F(FileCommands, SeekTrimAndLength)
