@@ -191,15 +191,17 @@ bool PSqlList::textToTableV3(PTableV3 &table, QFile &file, const QString &fileNa
     return true;
 }
 
-// Sorted on the first field as text, through a table of an in-memory base that lives for this
-// call alone. Nothing reaches the V3 table before the whole file is read.
+// Sorted on the first field as text, through a table of a private temporary base that lives for
+// this call alone. SQLite keeps that base in a file of its own that it deletes at the close, with
+// only its page cache in memory: a text file of any size sorts within the session's memory
+// bound. Nothing reaches the V3 table before the whole file is read.
 bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
 {
     if (file.size() == 0)
         return false;
     const int fieldCount = table.fieldCount;
     PSqlBase memory;
-    if (!memory.open(QStringLiteral(":memory:")))
+    if (!memory.open(QString()))
         return false;
     memory.setJournalMode(QStringLiteral("OFF"));
     PSqlTable list;

@@ -158,4 +158,61 @@ TEST_F(MemoryBound, LongTemporaryNamesAndForgottenSearches)
     EXPECT_LT(after, bound);
 }
 
+TEST_F(MemoryBound, SortedV3ConversionOfALargeTextFile)
+{
+#ifdef VOREL_SANITIZED
+    GTEST_SKIP() << "the resident memory of a sanitized program is mostly the sanitizer's shadow and quarantine";
+#endif
+    // A text file of about 100 MiB, its first fields in falling order so that the sort has work.
+    constexpr int kLines = 1000000;
+    const QString text = folder.file(QStringLiteral("big.txt"));
+    {
+        QFile out(text);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        QByteArray chunk;
+        const QByteArray tail = ';' + QByteArray(80, 'x') + "\r\n";
+        for (int i = kLines; i > 0; --i) {
+            chunk += QByteArray::number(i).rightJustified(9, '0') + tail;
+            if (chunk.size() > 1 << 20) {
+                ASSERT_EQ(out.write(chunk), chunk.size());
+                chunk.clear();
+            }
+        }
+        ASSERT_EQ(out.write(chunk), chunk.size());
+    }
+    // A V3 table of a 9-byte text field and an 80-byte one.
+    const QString table = folder.file(QStringLiteral("sorted"));
+    QByteArray hdr(1, char(2));
+    hdr += QByteArray::fromHex("01090000") + QByteArray::fromHex("01500000");
+    ASSERT_TRUE(writeAll(table + QStringLiteral(".hdr"), hdr));
+    ASSERT_TRUE(writeAll(table + QStringLiteral(".bin"), QByteArray()));
+
+    Client terminal;
+    ASSERT_TRUE(waitFor([&]() { return terminal.connectTo(port); }, 10000));
+    ASSERT_EQ(terminal.call(Request("CONNECT")), "OK");
+    const qint64 baseline = statusBytes(pid(), "VmRSS");
+    ASSERT_GT(baseline, 0);
+    ASSERT_EQ(terminal.call(Request("SetFuture").str(QByteArray("SetSortV3Table")).str(QByteArray("1"))), hex("00000001"));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(terminal.sendPacket(
+        Request("ConvertTableV3TextToBin").str(terminalPath(text).toLatin1()).str(terminalPath(table).toLatin1())));
+    // Longer than one wait of the client: nothing arrives before the conversion ends.
+    QByteArray reply;
+    ASSERT_TRUE(waitFor([&]() { return terminal.readPacket(reply); }, 120000));
+    ASSERT_EQ(reply, hex("00000001"));
+    const qint64 convertMs = clock.elapsed();
+    const qint64 peak = statusBytes(pid(), "VmHWM");
+    // Every record stored, the lowest key first.
+    const QByteArray records = readAll(table + QStringLiteral(".bin"));
+    ASSERT_EQ(records.size(), qint64(kLines) * 89);
+    EXPECT_EQ(records.left(9), QByteArray("000000001"));
+    EXPECT_EQ(records.mid(88 * 89, 9), QByteArray("000000089"));
+
+    const qint64 bound = baseline + kSessionBuffers + kSessionBound;
+    std::cout << "resident: " << baseline / 1024 << " KiB at the start, " << peak / 1024 << " KiB at the highest; bound "
+              << bound / 1024 << " KiB; conversion " << convertMs << " ms" << std::endl;
+    EXPECT_LT(peak, bound);
+}
+
 } // namespace
