@@ -40,10 +40,11 @@ public:
     // session serves one request at a time, so a conversion and a program start never overlap.
     static constexpr int kDescriptorBudget =
         2          // the socket and the duplicate that ends it
-        + 256      // open files (the cap of PFileList)
-        + 64 * 3   // SQL bases (the cap of PSqlList), each with its database, WAL and shm files
+        + PFileList::kMaxOpenFiles
+        + PSqlList::kMaxOpenBases * 3 // each base with its database, WAL and shm files
         + 5;       // a conversion (its text file, the table's two files, a rollback journal, a
                    // sort's spill file), or else a program start's report pipe
+    static_assert(kDescriptorBudget == 455, "the README gives the budget and the session cap it makes");
     // Descriptors kept free for the process itself: its listeners, the debug log, settings
     // writes, Qt's wake-ups and the accept of a connection that is then refused. While fewer
     // are free, new connections are closed at once.
