@@ -6,16 +6,20 @@
 #include "BenchOptions.h"
 #include "BenchReport.h"
 #include "BenchTerminal.h"
+#include "PSession.h"
 #include "ServerProcess.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -172,7 +176,19 @@ Scale measureScale(ServerProcess &server, int terminals, const QByteArray &openR
 
 void runSessions(const BenchOptions &options, const QString &folder, BenchReport &report)
 {
-    const int terminals = options.terminals;
+    int terminals = options.terminals;
+    // The engine serves at once only as many terminals as its descriptor limit allows (it raises
+    // its own to the hard limit, which this process shares): more would only count refusals.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY) {
+        const int cap = PSession::sessionCap(qint64(limit.rlim_max));
+        if (cap < terminals) {
+            std::printf("sessions at scale: %d terminals, the most the engine serves at once under a hard limit of "
+                        "%lld open files\n",
+                        cap, static_cast<long long>(limit.rlim_max));
+            terminals = cap;
+        }
+    }
     const QString dataPath = QDir(folder).filePath(QStringLiteral("sessions.dat"));
     const QString engineFolder = QDir(folder).filePath(QStringLiteral("engine-sessions"));
     QDir().mkpath(engineFolder);

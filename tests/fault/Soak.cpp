@@ -8,6 +8,7 @@
 // Exits with 0 when no request failed and the server ended cleanly.
 
 #include "Helpers.h"
+#include "PSession.h"
 #include "PSettings.h"
 #include "TempDir.h"
 #include "TransportSupport.h"
@@ -28,6 +29,7 @@
 #include <mutex>
 #include <random>
 #include <signal.h>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -381,6 +383,15 @@ int main(int argc, char **argv)
     if (serverBinary.isEmpty() || minutes <= 0 || terminals <= 0) {
         std::fprintf(stderr, "usage: vorel_soak --server <VorelService> [--minutes 10] [--terminals 64]\n");
         return 2;
+    }
+    // The service serves at once only as many terminals as its descriptor limit (the hard limit,
+    // which it shares with this process) allows; the others would be refused, not served.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY
+        && PSession::sessionCap(qint64(limit.rlim_max)) < terminals) {
+        terminals = PSession::sessionCap(qint64(limit.rlim_max));
+        std::printf("%d terminals, the most the service serves at once under a hard limit of %lld open files\n",
+                    terminals, static_cast<long long>(limit.rlim_max));
     }
 
     // The service keeps its settings beside its executable: it runs from a folder of its own.
