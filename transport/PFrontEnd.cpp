@@ -11,12 +11,6 @@ PFrontEnd *vorelServer = nullptr;
 
 namespace {
 
-// The Bluetooth and IrDA listeners, in the order the links start and stop.
-QList<PCommonServer *> wirelessLinks(const PFrontEnd &front)
-{
-    return {front.btServer, front.irdaServer, front.ircommServer};
-}
-
 // Every link is reached through its front-end field, which a front-end made for a test may leave
 // empty: an empty field neither starts nor runs.
 template <typename Server, Server *PFrontEnd::*field>
@@ -38,6 +32,8 @@ struct Via
         const Server *server = front.*field;
         return server && server->running;
     }
+    // The owner of the link's sessions, or null.
+    static QObject *owner(const PFrontEnd &front) { return front.*field; }
 };
 
 // The port setting may have changed in the setup dialog since the last start.
@@ -56,6 +52,7 @@ struct LinkRow
     bool (*start)(PFrontEnd &, const PSettings &);
     void (*stop)(PFrontEnd &);
     bool (*running)(const PFrontEnd &);
+    QObject *(*owner)(const PFrontEnd &);
 };
 
 using NetVia = Via<PNetServer, &PFrontEnd::netServer>;
@@ -66,12 +63,16 @@ using SerialVia = Via<PSerialServer, &PFrontEnd::serialServer>;
 
 // The one wiring of the links, in the order of PFrontEnd::Link.
 constexpr LinkRow kLinkTable[] = {
-    {PFrontEnd::Link::Network, &PSettings::networkEnable, startNetwork, NetVia::stop, NetVia::running},
-    {PFrontEnd::Link::Bluetooth, &PSettings::bluetoothEnable, BtVia::start, BtVia::stop, BtVia::running},
-    {PFrontEnd::Link::IrdaNormal, &PSettings::irdaNormalEnable, IrdaVia::start, IrdaVia::stop, IrdaVia::running},
+    {PFrontEnd::Link::Network, &PSettings::networkEnable, startNetwork, NetVia::stop, NetVia::running,
+     NetVia::owner},
+    {PFrontEnd::Link::Bluetooth, &PSettings::bluetoothEnable, BtVia::start, BtVia::stop, BtVia::running,
+     BtVia::owner},
+    {PFrontEnd::Link::IrdaNormal, &PSettings::irdaNormalEnable, IrdaVia::start, IrdaVia::stop, IrdaVia::running,
+     IrdaVia::owner},
     {PFrontEnd::Link::IrdaIrcomm, &PSettings::irdaIrcommEnable, IrcommVia::start, IrcommVia::stop,
-     IrcommVia::running},
-    {PFrontEnd::Link::Cradle, &PSettings::casioN60Enable, SerialVia::start, SerialVia::stop, SerialVia::running},
+     IrcommVia::running, IrcommVia::owner},
+    {PFrontEnd::Link::Cradle, &PSettings::casioN60Enable, SerialVia::start, SerialVia::stop, SerialVia::running,
+     SerialVia::owner},
 };
 
 constexpr bool inLinkOrder()
@@ -143,13 +144,9 @@ bool PFrontEnd::teardown()
 {
     stopLinks();
     QList<PSession *> sessions;
-    if (netServer)
-        sessions += netServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
-    for (PCommonServer *link : wirelessLinks(*this)) {
-        if (link)
-            sessions += link->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
+    for (const LinkRow &row : kLinkTable) {
+        if (QObject *owner = row.owner(*this))
+            sessions += owner->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
     }
-    if (serialServer)
-        sessions += serialServer->findChildren<PSession *>(QString(), Qt::FindDirectChildrenOnly);
     return PSession::endAll(sessions, true, QDeadlineTimer(PSession::kEndWaitMs));
 }
