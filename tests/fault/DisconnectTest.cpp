@@ -227,23 +227,6 @@ protected:
         ASSERT_TRUE(sessionsGone(60000));
         expectNothingLeft();
     }
-
-    static QByteArray goodsHeader()
-    {
-        // name (text), price (hundredths, 2 decimals), weight (decimal); all imported and exported.
-        QByteArray header("PLDB");
-        for (quint32 word : {100u, 95u, 3u, 0u})
-            header += lengthWord(word);
-        for (int kind : {1, 3, 2}) {
-            QByteArray descriptor(21, '\0');
-            descriptor += char(kind);
-            descriptor += char(kind == 3 ? 2 : 0);
-            descriptor += char(1);
-            descriptor += char(1);
-            header += descriptor;
-        }
-        return header;
-    }
 };
 
 TEST_F(DuringConversion, TextIntoAV4TableAppendsWholeRecords)

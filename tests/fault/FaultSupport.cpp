@@ -1,5 +1,6 @@
 #include "FaultSupport.h"
 
+#include "Helpers.h"
 #include "PDebugLog.h"
 #include "PSession.h"
 
@@ -216,4 +217,23 @@ QByteArray patternBytes(int size, char seed)
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 31 + seed + (i >> 12)) & 0xFF);
     return bytes;
+}
+
+QByteArray goodsHeader()
+{
+    QByteArray header("PLDB");
+    for (quint32 value : {100u, 95u, 3u, 0u}) {
+        char bytes[4];
+        writeUInt32BE(bytes, value);
+        header += QByteArray(bytes, 4);
+    }
+    for (int kind : {1, 3, 2}) {
+        QByteArray descriptor(21, '\0');
+        descriptor += char(kind);
+        descriptor += char(kind == 3 ? 2 : 0);
+        descriptor += char(1);
+        descriptor += char(1);
+        header += descriptor;
+    }
+    return header;
 }

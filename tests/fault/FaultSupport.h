@@ -98,3 +98,7 @@ private:
 
 // Payload bytes that tell their position: a lost or moved block shows.
 QByteArray patternBytes(int size, char seed);
+
+// The header of a V4 goods table: name (text), price (hundredths, 2 decimals), weight (decimal);
+// every field imported and exported.
+QByteArray goodsHeader();

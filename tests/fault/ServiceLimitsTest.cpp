@@ -179,30 +179,6 @@ TEST_F(ServiceUnderLimits, SixtyFourDescriptorsKeepTheProgramAliveAndServingAgai
     EXPECT_TRUE(stopsWithZeroWithin(5000, took)) << took << " ms";
 }
 
-QByteArray word(quint32 value)
-{
-    char bytes[4];
-    writeUInt32BE(bytes, value);
-    return QByteArray(bytes, 4);
-}
-
-// name (text), price (2 decimals), weight (decimal); all imported and exported.
-QByteArray goodsHeader()
-{
-    QByteArray header("PLDB");
-    for (quint32 value : {100u, 95u, 3u, 0u})
-        header += word(value);
-    for (int kind : {1, 3, 2}) {
-        QByteArray descriptor(21, '\0');
-        descriptor += char(kind);
-        descriptor += char(kind == 3 ? 2 : 0);
-        descriptor += char(1);
-        descriptor += char(1);
-        header += descriptor;
-    }
-    return header;
-}
-
 QByteArray goodsLines(int count)
 {
     QByteArray text;
