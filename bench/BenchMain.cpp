@@ -42,6 +42,7 @@ bool parse(const QStringList &arguments, BenchOptions &options)
         bool ok = true;
         if (argument == QLatin1String("--quick")) {
             options.rounds = 1;
+            options.transferRounds = 1;
             options.seconds = 0.3;
             options.transferBytes = 16LL << 20;
             options.lines = 20000;
@@ -50,6 +51,7 @@ bool parse(const QStringList &arguments, BenchOptions &options)
             options.groups = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
         } else if (argument.startsWith(QLatin1String("--rounds="))) {
             options.rounds = qBound(1, value.toInt(&ok), 20);
+            options.transferRounds = options.rounds;
         } else if (argument.startsWith(QLatin1String("--seconds="))) {
             options.seconds = qBound(0.1, value.toDouble(&ok), 30.0);
         } else if (argument.startsWith(QLatin1String("--transfer-mib="))) {

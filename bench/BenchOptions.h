@@ -12,6 +12,9 @@ struct BenchOptions
     // Engine and reference take turns this many times; each side keeps its best result, so a
     // burst of load from elsewhere on the machine spoils one turn, not the figure.
     int rounds = 3;
+    // The transfers take more turns: one lasts a tenth of a second, and the loopback copies it
+    // measures swing by a third from one turn to the next on a quiet machine.
+    int transferRounds = 7;
     double seconds = 1.5;              // one round-trip measurement
     qint64 transferBytes = 256LL << 20; // the file of the transfer figures
     int lines = 1000000;               // the text file of the conversion figures

@@ -225,7 +225,7 @@ void runTransfer(const BenchOptions &options, const QString &folder, BenchReport
     for (int direction = 0; direction < 2; ++direction) {
         const bool reading = direction == 0;
         Transfer engineBest, streamBest, framedBest;
-        for (int round = 0; round < options.rounds; ++round) {
+        for (int round = 0; round < options.transferRounds; ++round) {
             keepBest(streamBest, stream(reference.port(), reading, total));
             keepBest(framedBest, reading ? readWhole(reference.port(), source, total, blocks)
                                          : writeWhole(reference.port(), target, total, blocks));
