@@ -1,7 +1,6 @@
 #include "VorelServer.h"
 
 #include "AboutDialog.h"
-#include "Helpers.h"
 #include "PActions.h"
 #include "PDebugLog.h"
 #include "PLanguages.h"
@@ -67,25 +66,6 @@ VorelServer::~VorelServer()
 QString VorelServer::versionTitle()
 {
     return tr("VorelServer version %1").arg(versionText, 0, QLatin1Char(' ')) + QLatin1String(kBuildWidth);
-}
-
-// The box text for a link that did not start.
-QString VorelServer::startFailure(Link link, const PSettings &current) const
-{
-    switch (link) {
-    case Link::Network:
-        return tr("Unable to start the network server on port %1")
-            .arg(numberToString(current.networkPort), 0, QLatin1Char(' '));
-    case Link::Bluetooth:
-        return tr("Unable to start the bluetooth server");
-    case Link::IrdaNormal:
-        return tr("Unable to start the irda server");
-    case Link::IrdaIrcomm:
-        return tr("Unable to start the irda ircomm server");
-    case Link::Cradle:
-        return tr("Unable to start the serial server");
-    }
-    return QString();
 }
 
 bool VorelServer::trayAvailable() const

@@ -67,8 +67,6 @@ public slots:
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
-    QString startFailure(Link link, const PSettings &current) const;
-
     QMenu *trayMenu;
     // A second Start or Settings from the tray while the first one still shows a box is ignored.
     bool starting = false;

@@ -61,7 +61,6 @@ public:
     // call; the payload is not kept, so the caller may reuse its buffer at once.
     bool processCommand(const char *request, quint32 length);
     const char *reply() const { return replyBuffer.get(); }
-
     quint32 replySize() const { return replyLength; }
 
     // End of session: closes every search, file and SQL base and removes the temporary files

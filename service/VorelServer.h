@@ -20,9 +20,6 @@ public:
     QObject *addWidget() override { return nullptr; }
     void removeWidget(QObject *) override {}
 
-    // The line that tells an administrator a link did not start.
-    static QString startFailure(Link link, const PSettings &current);
-
     // Hears one line for each link that does not start; the service passes it to the process
     // manager's journal. Nothing is said while it is empty.
     std::function<void(const QString &)> report;

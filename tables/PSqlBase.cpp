@@ -67,11 +67,14 @@ void PSqlBase::finalizeStatement()
         sqlite3_finalize(statement);
         statement = nullptr;
     }
-    if (boundInsert) {
-        sqlite3_finalize(boundInsert);
-        boundInsert = nullptr;
-        boundInsertHead.clear();
-    }
+    endBoundInsert();
+}
+
+void PSqlBase::endBoundInsert()
+{
+    sqlite3_finalize(boundInsert);
+    boundInsert = nullptr;
+    boundInsertHead.clear();
 }
 
 void PSqlBase::clearError()
@@ -140,11 +143,7 @@ bool PSqlBase::close()
     std::lock_guard<std::mutex> guard(lock);
     clearError();
     // Only a query left running refuses the close; a kept insert is ended here.
-    if (boundInsert) {
-        sqlite3_finalize(boundInsert);
-        boundInsert = nullptr;
-        boundInsertHead.clear();
-    }
+    endBoundInsert();
     if (sqlite3_close(db) != SQLITE_OK) {
         recordError();
         return false;
@@ -341,9 +340,7 @@ bool PSqlBase::insertBound(PSqlTable &table, const PRow &row)
         return false;
     const QByteArray &head = insertHead(table, k);
     if (!boundInsert || boundInsertHead != head) {
-        if (boundInsert)
-            sqlite3_finalize(boundInsert);
-        boundInsert = nullptr;
+        endBoundInsert();
         QByteArray sql = head + "?, ?";
         for (int i = 1; i < k; ++i)
             sql += ",?";

@@ -71,6 +71,7 @@ public:
 private:
     // Ends the running query and insertBound's statement.
     void finalizeStatement();
+    void endBoundInsert();
     void clearError();
     void recordError();
     bool refuseClosed();

@@ -1,11 +1,14 @@
 #include "PFrontEnd.h"
 
+#include "Helpers.h"
 #include "PBtServer.h"
 #include "PIrdaServer.h"
 #include "PNetServer.h"
 #include "PSerialServer.h"
 #include "PSession.h"
 #include "PSettings.h"
+
+#include <QCoreApplication>
 
 PFrontEnd *vorelServer = nullptr;
 
@@ -133,6 +136,26 @@ void PFrontEnd::stopLinks()
     for (const LinkRow &row : kLinkTable)
         row.stop(*this);
     running = false;
+}
+
+// In the desktop window's context, where the translations have them; the service installs no
+// translation and reports them in English.
+QString PFrontEnd::startFailure(Link link, const PSettings &current)
+{
+    switch (link) {
+    case Link::Network:
+        return QCoreApplication::translate("VorelServer", "Unable to start the network server on port %1")
+            .arg(numberToString(current.networkPort));
+    case Link::Bluetooth:
+        return QCoreApplication::translate("VorelServer", "Unable to start the bluetooth server");
+    case Link::IrdaNormal:
+        return QCoreApplication::translate("VorelServer", "Unable to start the irda server");
+    case Link::IrdaIrcomm:
+        return QCoreApplication::translate("VorelServer", "Unable to start the irda ircomm server");
+    case Link::Cradle:
+        return QCoreApplication::translate("VorelServer", "Unable to start the serial server");
+    }
+    return QString();
 }
 
 bool PFrontEnd::linkRunning(Link link) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 class PBtServer;
@@ -41,6 +43,8 @@ public:
     // Stops every link whose own flag says it runs, in the fixed order; running sessions go on,
     // except those of the cradle, which its stop ends.
     void stopLinks();
+    // What the user or the administrator is told of a link that did not start.
+    static QString startFailure(Link link, const PSettings &current);
     // The link's own flag; false for a link this front-end does not have.
     bool linkRunning(Link link) const;
     // Program end, while the application object exists: stops the links, ends every live
