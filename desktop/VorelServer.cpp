@@ -1,11 +1,15 @@
 #include "VorelServer.h"
 
 #include "AboutDialog.h"
+#include "Helpers.h"
 #include "PActions.h"
+#include "PBtServer.h"
 #include "PDebugLog.h"
+#include "PIrdaServer.h"
 #include "PLanguages.h"
 #include "PMessageBox.h"
 #include "PNetServer.h"
+#include "PSerialServer.h"
 #include "PSettings.h"
 #include "ProgramInfo.h"
 #include "SetupDialog.h"
@@ -109,7 +113,7 @@ QString VorelServer::statusText(bool running, const LinkStates &links, int port,
         text += bold(tr("Irda")) + QLatin1Char(' ') + tr("(Normal).");
     if (links.irdaIrcomm)
         text += bold(tr("Irda")) + QLatin1Char(' ') + tr("(Ircomm).");
-    if (links.cradle)
+    if (links.serial)
         text += bold(tr("USB")) + QLatin1Char(' ') + tr("(HA-N60).");
     text += QLatin1Char(' ') + tr("Active connections: %1").arg(connections);
     return text;
@@ -117,12 +121,8 @@ QString VorelServer::statusText(bool running, const LinkStates &links, int port,
 
 void VorelServer::getMessage(QString &text)
 {
-    LinkStates links;
-    links.network = linkRunning(Link::Network);
-    links.bluetooth = linkRunning(Link::Bluetooth);
-    links.irdaNormal = linkRunning(Link::IrdaNormal);
-    links.irdaIrcomm = linkRunning(Link::IrdaIrcomm);
-    links.cradle = linkRunning(Link::Cradle);
+    const LinkStates links{netServer->running, btServer->running, irdaServer->running, ircommServer->running,
+                           serialServer->running};
     text = statusText(running, links, netServer->port, widgets.size());
 }
 
@@ -151,12 +151,26 @@ void VorelServer::startButton()
     starting = true;
     const PSettings current = settings.snapshot();
     // Each box is shown at once, before the next link is tried.
-    startLinks(current, [this, &current](Link link) {
+    startLinks(current, [this, &current](const PLink *link) {
         PMessageBox::critical(this, tr("Error"), startFailure(link, current));
     });
     updateMessage();
     updateButtons();
     starting = false;
+}
+
+// The service reports the same texts in English.
+QString VorelServer::startFailure(const PLink *link, const PSettings &current) const
+{
+    if (link == netServer)
+        return tr("Unable to start the network server on port %1").arg(numberToString(current.networkPort));
+    if (link == btServer)
+        return tr("Unable to start the bluetooth server");
+    if (link == irdaServer)
+        return tr("Unable to start the irda server");
+    if (link == ircommServer)
+        return tr("Unable to start the irda ircomm server");
+    return tr("Unable to start the serial server");
 }
 
 void VorelServer::stopButton()

@@ -20,7 +20,7 @@ struct LinkStates
     bool bluetooth = false;
     bool irdaNormal = false;
     bool irdaIrcomm = false;
-    bool cradle = false;
+    bool serial = false;
 };
 
 // The desktop program's main window: it owns the links, starts and stops them, shows one row per
@@ -67,6 +67,9 @@ public slots:
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    // What the user is told of a link that did not start.
+    QString startFailure(const PLink *link, const PSettings &current) const;
+
     QMenu *trayMenu;
     // A second Start or Settings from the tray while the first one still shows a box is ignored.
     bool starting = false;

@@ -28,4 +28,8 @@ public slots:
     // Each enabled link is tried on its own; one that does not start is reported and skipped.
     void startButton();
     void stopButton();
+
+private:
+    // The desktop shows the same texts, translated.
+    QString startFailure(const PLink *link, const PSettings &current) const;
 };

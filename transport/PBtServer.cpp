@@ -9,20 +9,7 @@ PBtServer::PBtServer(QObject *parent)
 
 bool PBtServer::start()
 {
-    // A second start would take the running socket down with the new one.
-    if (isListening())
-        return false;
-    if (!btListen(socket))
-        return false;
-    if (!setSocketDescriptor(socket)) {
-        // Qt did not take the socket: stop closes it and takes the record back.
-        stop();
-        return false;
-    }
-    // Qt owns the socket now and closes it in close(); it is no longer ours to close.
-    socket = -1;
-    running = true;
-    return true;
+    return startNative(btListen);
 }
 
 bool PBtServer::stop()

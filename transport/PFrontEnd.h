@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QString>
-
 #include <functional>
 
 class PBtServer;
 class PIrdaServer;
+class PLink;
 class PNetServer;
 class PSerialServer;
 class QObject;
@@ -30,23 +29,16 @@ public:
     virtual QObject *addWidget() = 0;
     virtual void removeWidget(QObject *row) = 0;
 
-    // The five links, in the one order in which both programs start, stop and name them.
-    enum class Link { Network, Bluetooth, IrdaNormal, IrdaIrcomm, Cradle };
-
     // Makes the five links as children of `owner` (the front-end's own object), all stopped.
     void createLinks(QObject *owner);
-    // Tries each link whose switch in `current` is 1, in the fixed order, each whatever became of
-    // the others; the network listener takes its port from `current` first. `failed` hears of a
-    // link that did not start before the next is tried. `running` becomes true when one started
-    // (otherwise it keeps its value); the result says whether one did.
-    bool startLinks(const PSettings &current, const std::function<void(Link)> &failed);
-    // Stops every link whose own flag says it runs, in the fixed order; running sessions go on,
-    // except those of the cradle, which its stop ends.
+    // Tries each link whose switch in `current` is 1, in the order network, Bluetooth, IrDA
+    // normal, IrDA IrCOMM, serial, each whatever became of the others; the network listener takes
+    // its port from `current` first. `failed` hears of a link that did not start before the next
+    // is tried. `running` becomes true when one started (otherwise it keeps its value).
+    void startLinks(const PSettings &current, const std::function<void(const PLink *)> &failed);
+    // Stops every link whose own flag says it runs, in the same order; running sessions go on,
+    // except those of the serial link, which its stop ends.
     void stopLinks();
-    // What the user or the administrator is told of a link that did not start.
-    static QString startFailure(Link link, const PSettings &current);
-    // The link's own flag; false for a link this front-end does not have.
-    bool linkRunning(Link link) const;
     // Program end, while the application object exists: stops the links, ends every live
     // session, waits for it with events processed and deletes it. False when sessions still
     // ran after PSession::kEndWaitMs: the program must then leave without destroying them.

@@ -10,20 +10,7 @@ PIrdaServer::PIrdaServer(QObject *parent)
 
 bool PIrdaServer::start()
 {
-    // A second start would take the running socket down with the new one.
-    if (isListening())
-        return false;
-    if (!irdaListen(socket, ircomm))
-        return false;
-    if (!setSocketDescriptor(socket)) {
-        // Qt did not take the socket: stop closes it.
-        stop();
-        return false;
-    }
-    // Qt owns the socket now and closes it in close(); it is no longer ours to close.
-    socket = -1;
-    running = true;
-    return true;
+    return startNative([this](qintptr &listening) { return irdaListen(listening, ircomm); });
 }
 
 bool PIrdaServer::stop()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConnectionType.h"
+#include "PCommonServer.h"
 
 #include <QList>
 #include <QObject>
@@ -17,7 +17,7 @@ class PStopEvent;
 // When that session ends its port is forgotten, and the next poll that still finds the cradle
 // serves it anew. The stop event of a run is shared with every cradle session and port of that
 // run: stopping the poller ends all their waits at once. Everything here runs on the main thread.
-class PSerialServer : public QObject
+class PSerialServer : public QObject, public PLink
 {
     Q_OBJECT
 public:
@@ -29,9 +29,9 @@ public:
     ~PSerialServer() override;
 
     // Polls from now on, with a fresh stop event when the last one was set; always true.
-    bool start();
+    bool start() override;
     // Stops polling and sets the stop event, which ends every cradle session; always true.
-    bool stop();
+    bool stop() override;
 
     // A session for a cradle port that has none yet.
     void addPort(const QString &portName);
@@ -42,7 +42,6 @@ public:
     void removeSession(PSession *session);
 
     const ConnectionType type = ConnectionType::Usb;
-    bool running = false;
     // The ports that have a session, and those sessions.
     QList<QString> portNames;
     QList<PSession *> sessions;

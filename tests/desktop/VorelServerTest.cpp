@@ -57,14 +57,14 @@ TEST_P(StatusLine, NamesTheRunningLinksInTheirOrder)
               QString::fromUtf8(row.expected));
 }
 
-LinkStates links(bool net, bool bt, bool irda, bool ircomm, bool usb)
+LinkStates links(bool net, bool bt, bool irda, bool ircomm, bool serial)
 {
     LinkStates states;
     states.network = net;
     states.bluetooth = bt;
     states.irdaNormal = irda;
     states.irdaIrcomm = ircomm;
-    states.cradle = usb;
+    states.serial = serial;
     return states;
 }
 
@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Server is started. <b>Irda</b> (Normal). Active connections: 1"},
         StatusRow{"IrdaIrcomm", true, links(false, false, false, true, false), 0,
                   "Server is started. <b>Irda</b> (Ircomm). Active connections: 0"},
-        StatusRow{"CradleAlone", true, links(false, false, false, false, true), 0,
+        StatusRow{"SerialAlone", true, links(false, false, false, false, true), 0,
                   "Server is started. <b>USB</b> (HA-N60). Active connections: 0"},
         StatusRow{"AllFive", true, links(true, true, true, true, true), 5,
                   "Server is started. <b>Network</b> (port: 2000). <b>Bluetooth</b>. <b>Irda</b> (Normal). "
@@ -281,7 +281,6 @@ TEST_F(MainWindow, StopAsksFirstAndOnlyYesStopsTheLinks)
 struct WindowLinkRow
 {
     const char *name;
-    PFrontEnd::Link link;
     quint8 PSettings::*enable;
     bool (*ownFlag)(const VorelServer &);
     const char *status;
@@ -293,18 +292,18 @@ void PrintTo(const WindowLinkRow &row, std::ostream *out)
 }
 
 const WindowLinkRow kWindowLinks[] = {
-    {"Network", PFrontEnd::Link::Network, &PSettings::networkEnable,
+    {"Network", &PSettings::networkEnable,
      [](const VorelServer &w) { return w.netServer->running; },
      "Server is started. <b>Network</b> (port: %1). Active connections: 0"},
-    {"Bluetooth", PFrontEnd::Link::Bluetooth, &PSettings::bluetoothEnable,
+    {"Bluetooth", &PSettings::bluetoothEnable,
      [](const VorelServer &w) { return w.btServer->running; }, "Server is started. <b>Bluetooth</b>. Active connections: 0"},
-    {"IrdaNormal", PFrontEnd::Link::IrdaNormal, &PSettings::irdaNormalEnable,
+    {"IrdaNormal", &PSettings::irdaNormalEnable,
      [](const VorelServer &w) { return w.irdaServer->running; },
      "Server is started. <b>Irda</b> (Normal). Active connections: 0"},
-    {"IrdaIrcomm", PFrontEnd::Link::IrdaIrcomm, &PSettings::irdaIrcommEnable,
+    {"IrdaIrcomm", &PSettings::irdaIrcommEnable,
      [](const VorelServer &w) { return w.ircommServer->running; },
      "Server is started. <b>Irda</b> (Ircomm). Active connections: 0"},
-    {"Cradle", PFrontEnd::Link::Cradle, &PSettings::casioN60Enable,
+    {"Serial", &PSettings::casioN60Enable,
      [](const VorelServer &w) { return w.serialServer->running; },
      "Server is started. <b>USB</b> (HA-N60). Active connections: 0"},
 };
@@ -334,11 +333,10 @@ TEST_P(WindowLinkTable, EachSwitchStartsOnlyItsOwnLinkAndStopEndsIt)
     EXPECT_TRUE(window.running);
     for (const WindowLinkRow &row : kWindowLinks) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(row.ownFlag(window), row.link == wanted.link);
-        EXPECT_EQ(window.linkRunning(row.link), row.link == wanted.link);
+        EXPECT_EQ(row.ownFlag(window), row.enable == wanted.enable);
     }
     QString status = QString::fromLatin1(wanted.status);
-    if (wanted.link == PFrontEnd::Link::Network)
+    if (wanted.enable == &PSettings::networkEnable)
         status = status.arg(port);
     EXPECT_EQ(window.ui.labelServerState->text(), status);
 
