@@ -23,14 +23,16 @@ int main(int argc, char **argv)
     if (mode != PServiceBase::Mode::Run)
         return service.exec();
 
+    // A log taken by another running copy: one line in the journal.
+    debugLog.report = [&service](const QString &text) { service.logMessage(text, PServiceBase::Warning); };
     if (settings.snapshot().createDebug == 1)
         debugLog.start();
     VorelServer server;
     const int result = service.exec();
     // The application object still exists: the sessions still running end here, or the
-    // program leaves without them once the wait is over.
+    // program leaves without them once the wait is over. The service's log has no stop line: it
+    // ends with its last entry.
     const bool ended = server.teardown();
-    debugLog.stop();
     if (!ended)
         platform::leaveProcess(result);
     return result;
