@@ -19,12 +19,13 @@ int main(int argc, char **argv)
     const PServiceBase::Mode mode = service.mode();
     if (mode == PServiceBase::Mode::Version || mode == PServiceBase::Mode::Help)
         return service.exec();
-    loadSettings(platform::executableDir() + QLatin1String(kSettingsFileName));
+    // A damaged settings file or a log taken by another copy: one line in the journal.
+    const auto warn = [&service](const QString &text) { service.logMessage(text, PServiceBase::Warning); };
+    loadSettings(platform::executableDir() + QLatin1String(kSettingsFileName), warn);
     if (mode != PServiceBase::Mode::Run)
         return service.exec();
 
-    // A log taken by another running copy: one line in the journal.
-    debugLog.report = [&service](const QString &text) { service.logMessage(text, PServiceBase::Warning); };
+    debugLog.report = warn;
     if (settings.snapshot().createDebug == 1)
         debugLog.start();
     VorelServer server;
