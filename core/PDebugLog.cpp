@@ -1,10 +1,13 @@
 #include "PDebugLog.h"
 
+#include "FileLock.h"
 #include "PlatformThread.h"
 #include "Version.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+
+#include <cerrno>
 
 PDebugLog::PDebugLog(const QString &fileName)
     : fileName(fileName)
@@ -22,8 +25,21 @@ bool PDebugLog::start()
     if (started)
         return true;
     file.setFileName(fileName);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Text))
         return false;
+    // On a file system that cannot lock, the log goes on unlocked as it always did.
+    if (!platform::lockExclusively(file.handle()) && errno == EWOULDBLOCK) {
+        file.close();
+        if (report)
+            report(QStringLiteral("The debug log %1 is in use by another running copy; no debug log "
+                                  "is kept this run")
+                       .arg(fileName));
+        return false;
+    }
+    if (!file.resize(0)) {
+        file.close();
+        return false;
+    }
     file.write("\xEF\xBB\xBF", 3);
     started = true;
     active = true;

@@ -5,6 +5,7 @@
 
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 const char *const kSettingsFileName = "VorelServer_settings.xml";
@@ -199,12 +200,43 @@ void PSharedSettings::store(const PSettings &newValue)
     value = newValue;
 }
 
-void loadSettings(const QString &fileName)
+namespace {
+
+// A copy of the file at `copy`, written whole or not at all.
+bool keepCopy(const QString &fileName, const QString &copy)
+{
+    QFile damaged(fileName);
+    if (!damaged.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = damaged.readAll();
+    if (damaged.error() != QFileDevice::NoError)
+        return false;
+    QSaveFile kept(copy);
+    return kept.open(QIODevice::WriteOnly) && kept.write(bytes) == bytes.size() && kept.commit();
+}
+
+} // namespace
+
+void loadSettings(const QString &fileName, const std::function<void(const QString &)> &report)
 {
     PSettings s;
     s.setDefaults();
     const PSettings::LoadResult result = s.read(fileName);
     settings.store(s);
+    if (result == PSettings::LoadResult::Invalid) {
+        const QString copy = fileName + QLatin1String(".bad");
+        const bool kept = keepCopy(fileName, copy);
+        if (report) {
+            const QString text = kept
+                ? QStringLiteral("The settings file %1 is not a valid settings file; it is kept beside "
+                                 "it as %2 and the defaults are written in its place")
+                : QStringLiteral("The settings file %1 is not a valid settings file and cannot be kept "
+                                 "as %2; it is left as it is and the defaults are used this run");
+            report(text.arg(fileName, QFileInfo(copy).fileName()));
+        }
+        if (!kept)
+            return;
+    }
     if (result == PSettings::LoadResult::Missing || result == PSettings::LoadResult::Invalid)
         s.save(fileName);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class QDomElement;
 
 // The fifteen values that configure the server, copied by value.
@@ -67,4 +69,9 @@ extern const char *const kSettingsFileName; // "VorelServer_settings.xml"
 
 // Start-up: defaults, then the file; the defaults are written only when the file is missing or
 // was read and is not a settings file. A file that exists but cannot be opened is left alone.
-void loadSettings(const QString &fileName = QString::fromLatin1(kSettingsFileName));
+// Before the defaults take the place of a file that is not a settings file (a hand edit's slip,
+// a file cut short), it is kept beside as "VorelServer_settings.xml.bad", replacing an older
+// one, and `report` hears of it in one line for the operator; when it cannot be kept, it is left
+// as it is and the program runs on the defaults.
+void loadSettings(const QString &fileName = QString::fromLatin1(kSettingsFileName),
+                  const std::function<void(const QString &)> &report = nullptr);

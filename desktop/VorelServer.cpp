@@ -252,12 +252,17 @@ void VorelServer::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    stopLinks();
     QApplication::setQuitOnLastWindowClosed(true);
     if (wasHidden)
         hide();
-    trayIcon->hide();
+    endServing();
     event->accept();
+}
+
+void VorelServer::endServing()
+{
+    stopLinks();
+    trayIcon->hide();
     if (settings.snapshot().createDebug == 1)
         debugLog.stop();
 }

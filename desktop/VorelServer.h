@@ -39,6 +39,9 @@ public:
 
     // Start-up: normal, minimised, or only in the tray when the settings ask for it.
     void showAtStartup();
+    // The confirmed close's work, also done without asking on a stop signal: the links stop, the
+    // tray icon goes and the debug log gets its stop line. The sessions end in teardown().
+    void endServing();
 
     // The status line for these running links, listening port and connection count.
     static QString statusText(bool running, const LinkStates &links, int port, int connections);

@@ -1,16 +1,20 @@
 #include "ExecuteCommand.h"
 
+#include "ResourceLimits.h"
 #include "UniqueFd.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +37,10 @@ struct Launch
     QByteArray argument1;
     char *argv[3] = {nullptr, nullptr, nullptr};
     char **envp = nullptr;
+    // The open-file limit the server was started with: the raised one would break programs that
+    // use select() or close every descriptor up to the limit.
+    rlimit openFiles{};
+    bool restoreOpenFiles = false;
     UniqueFd nullDevice;
     // Close-on-exec: the parent reads EOF once the program runs, or the errno of a failed start.
     UniqueFd reportRead;
@@ -53,6 +61,10 @@ bool prepare(const QString &program, const QString &parameters, Launch &launch)
     launch.argv[0] = launch.argument0.data();
     launch.argv[1] = launch.argument1.data();
     launch.envp = environ;
+    if (::getrlimit(RLIMIT_NOFILE, &launch.openFiles) == 0) {
+        launch.openFiles.rlim_cur = std::min<rlim_t>(startingOpenFileLimit(), launch.openFiles.rlim_max);
+        launch.restoreOpenFiles = true;
+    }
     launch.nullDevice.reset(::open("/dev/null", O_RDWR | O_CLOEXEC));
     int report[2];
     if (!launch.nullDevice.isValid() || ::pipe2(report, O_CLOEXEC) != 0)
@@ -74,17 +86,17 @@ bool prepare(const QString &program, const QString &parameters, Launch &launch)
 [[noreturn]] void becomeProgram(const Launch &launch)
 {
     const int reportFd = launch.reportWrite.get();
-    // Handlers of the server must not run in the program's place (the stop signals would reach
-    // the server's own pipe); the program starts with the default actions and nothing blocked.
+    // Nothing of the server's own set-up carries over (its handlers would write to its own stop
+    // pipe): the program starts as a service manager starts one, with the open-file limit the
+    // server was started with, every signal at its default action (ignored ones too: a script's
+    // `producer | head` needs SIGPIPE) and nothing blocked. SIGKILL and SIGSTOP refuse, unchanged.
+    if (launch.restoreOpenFiles)
+        ::setrlimit(RLIMIT_NOFILE, &launch.openFiles);
     struct sigaction byDefault = {};
     byDefault.sa_handler = SIG_DFL;
     sigemptyset(&byDefault.sa_mask);
-    for (int number = 1; number < NSIG; ++number) {
-        struct sigaction current;
-        if (::sigaction(number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN
-            && current.sa_handler != SIG_DFL)
-            ::sigaction(number, &byDefault, nullptr);
-    }
+    for (int number = 1; number < NSIG; ++number)
+        ::sigaction(number, &byDefault, nullptr);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -13,6 +13,21 @@
 
 namespace platform {
 
+namespace {
+
+// Read while static objects are built, before main() can raise the limit.
+const rlim_t startingSoftLimit = [] {
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
+}();
+
+} // namespace
+
+unsigned long long startingOpenFileLimit()
+{
+    return startingSoftLimit;
+}
+
 qint64 raiseOpenFileLimit()
 {
     rlimit limit{};

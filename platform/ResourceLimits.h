@@ -9,6 +9,10 @@ namespace platform {
 // unprivileged process may go. Returns the soft limit in effect afterwards.
 qint64 raiseOpenFileLimit();
 
+// The soft limit of open files that the process was started with, before any raise: programs the
+// server starts get it back. Raw, as the system gives it (no bound is the largest value).
+unsigned long long startingOpenFileLimit();
+
 // The soft limit of open files in effect now; a limit without bound reads as INT_MAX.
 qint64 openFileLimit();
 

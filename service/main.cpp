@@ -19,18 +19,21 @@ int main(int argc, char **argv)
     const PServiceBase::Mode mode = service.mode();
     if (mode == PServiceBase::Mode::Version || mode == PServiceBase::Mode::Help)
         return service.exec();
-    loadSettings(platform::executableDir() + QLatin1String(kSettingsFileName));
+    // A damaged settings file or a log taken by another copy: one line in the journal.
+    const auto warn = [&service](const QString &text) { service.logMessage(text, PServiceBase::Warning); };
+    loadSettings(platform::executableDir() + QLatin1String(kSettingsFileName), warn);
     if (mode != PServiceBase::Mode::Run)
         return service.exec();
 
+    debugLog.report = warn;
     if (settings.snapshot().createDebug == 1)
         debugLog.start();
     VorelServer server;
     const int result = service.exec();
     // The application object still exists: the sessions still running end here, or the
-    // program leaves without them once the wait is over.
+    // program leaves without them once the wait is over. The service's log has no stop line: it
+    // ends with its last entry.
     const bool ended = server.teardown();
-    debugLog.stop();
     if (!ended)
         platform::leaveProcess(result);
     return result;

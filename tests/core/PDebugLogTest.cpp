@@ -90,6 +90,23 @@ TEST_F(DebugLog, SecondStartKeepsTheFileAndRestartTruncates)
     EXPECT_EQ(fresh.count("VorelServer version"), 1);
 }
 
+// Two copies of the server started from one folder: the second must not destroy the first's log.
+TEST_F(DebugLog, ALogInUseIsLeftAloneWithOneLineUntilItsOwnerStops)
+{
+    PDebugLog first(path), second(path);
+    QStringList said;
+    second.report = [&said](const QString &text) { said << text; };
+    ASSERT_TRUE(first.start());
+    first.write(QStringLiteral("entry"));
+    const QByteArray before = readAll(path);
+    EXPECT_FALSE(second.start());
+    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(said, QStringList(QStringLiteral("The debug log %1 is in use by another running copy; "
+                                               "no debug log is kept this run").arg(path)));
+    first.stop();
+    EXPECT_TRUE(second.start());
+}
+
 TEST_F(DebugLog, StartInAFolderThatCannotBeWrittenFails)
 {
     PDebugLog log(dir.file(QStringLiteral("missing/VorelServer_debug.txt")));

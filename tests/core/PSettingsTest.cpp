@@ -44,12 +44,15 @@ protected:
     PSettings startUpWith(const QByteArray &content)
     {
         writeAll(path, content);
-        loadSettings(path);
+        said.clear();
+        loadSettings(path, [this](const QString &text) { said << text; });
         return settings.snapshot();
     }
 
     TempDir dir;
     QString path = dir.file(QStringLiteral("VorelServer_settings.xml"));
+    QString kept = path + QStringLiteral(".bad");
+    QStringList said;
 };
 
 } // namespace
@@ -59,8 +62,9 @@ TEST_F(SettingsFile, DefaultFileIsByteIdenticalForBothPrograms)
     for (const char *version : {"2.04", "2.05"}) {
         versionText = QString::fromLatin1(version);
         QFile::remove(path);
-        loadSettings(path);
+        loadSettings(path, [this](const QString &text) { said << text; });
         EXPECT_EQ(readAll(path), defaultFile(version)) << version;
+        EXPECT_TRUE(!QFile::exists(kept) && said.isEmpty());
         EXPECT_TRUE(settings.snapshot() == defaults());
     }
 }
@@ -85,11 +89,19 @@ TEST_F(SettingsFile, InvalidFilesAreReplacedByDefaults)
         "<VorelServer><Settings networkPort=\"7\"",
         "",
     };
+    ASSERT_TRUE(writeAll(kept, "an older damaged file"));
     for (const QByteArray &content : cases) {
         const PSettings s = startUpWith(content);
         EXPECT_EQ(s.networkPort, 2000) << content.constData();
         EXPECT_EQ(readAll(path), defaultFile("2.04")) << content.constData();
+        EXPECT_EQ(readAll(kept), content);
+        EXPECT_EQ(said, QStringList(QStringLiteral("The settings file %1 is not a valid settings file; it is kept "
+                                                   "beside it as VorelServer_settings.xml.bad and the defaults "
+                                                   "are written in its place").arg(path)));
     }
+    ASSERT_TRUE(QFile::remove(kept) && QDir().mkpath(kept)); // no copy can be kept: the file stays
+    startUpWith(cases[0]);
+    EXPECT_TRUE(readAll(path) == cases[0] && said.value(0).contains(QStringLiteral("cannot be kept")));
 }
 
 TEST_F(SettingsFile, SettingsWithoutAttributesZeroFlagsAndNumbersAndKeepTexts)

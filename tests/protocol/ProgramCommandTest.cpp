@@ -5,6 +5,7 @@
 
 #include "ExecuteCommand.h"
 #include "PProgressSink.h"
+#include "ResourceLimits.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <thread>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -127,6 +129,24 @@ TEST_F(ProgramCommand, StandardStreamsAreTheNullDevice)
     EXPECT_EQ(execute(program, "", 1), hex("00000001 00000003"));
     EXPECT_TRUE(QFile::exists(local("input.txt")));
     EXPECT_EQ(readAll(local("input.txt")), QByteArray());
+}
+
+// Whatever the server changed for itself (a raised open-file limit, SIGPIPE ignored) stays its own.
+TEST_F(ProgramCommand, ProgramsStartWithTheServersFirstLimitAndNoSignalIgnoredOrBlocked)
+{
+    const QString program = script("state.sh", "grep -E '^Sig(Blk|Ign)' /proc/self/status >s.txt; ulimit -n >>s.txt");
+    const rlim_t first = platform::startingOpenFileLimit();
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit changed = before;
+    changed.rlim_cur = before.rlim_max > first ? before.rlim_max : first / 2; // lowered if it cannot rise
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &changed), 0);
+    const auto pipeAction = std::signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(execute(program, "", 1), hex("00000001 00000000"));
+    EXPECT_EQ(readAll(local("s.txt")).toStdString(),
+              "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n" + std::to_string(first) + "\n");
+    std::signal(SIGPIPE, pipeAction);
+    ::setrlimit(RLIMIT_NOFILE, &before);
 }
 
 TEST_F(ProgramCommand, ACrashedProgramNeverReadsAsZero)

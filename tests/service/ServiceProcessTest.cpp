@@ -121,6 +121,7 @@ TEST_P(StopsOnSignal, WhileATerminalIsConnected)
     EXPECT_TRUE(log.startsWith("\xEF\xBB\xBF" "VorelServer version: 2.05 (x64) edition\n")) << log.left(80).constData();
     EXPECT_TRUE(log.contains("Session opened. Mode: Network (127.0.0.1)"));
     EXPECT_TRUE(log.contains("Session closed. Mode: Network (127.0.0.1)"));
+    EXPECT_FALSE(log.contains("Debug stopped")) << "the service's log ends with its last entry";
     // Nothing lands in the working folder.
     EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
 }

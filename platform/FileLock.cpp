@@ -1,0 +1,18 @@
+#include "FileLock.h"
+
+#include <cerrno>
+
+#include <sys/file.h>
+
+namespace platform {
+
+bool lockExclusively(int fd)
+{
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+} // namespace platform
