@@ -284,8 +284,10 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
     const TableFileNames files = PTableV4::fileNames(tableName);
     if (fileName.isEmpty() || !format.tableCodec || !tableFilesExist(files))
         return false;
-    // The old file is replaced below: it must be a plain file, not one a session has open, not
-    // the table itself and not a base open under us.
+    // Neither the table itself nor a base open under us is ever an output. The file guard refuses
+    // the rest when it replaces the file: a file some session holds (an open file, an open SQL
+    // base or its journals, a file another conversion writes), a read-only file, anything but a
+    // regular file. Refused at once, before the table is waited for, where that can be seen now.
     const bool exists = QFile::exists(fileName);
     if (exists
         && (!platform::isRegularFile(fileName) || platform::isHeldFile(fileName) || isFileOfTable(fileName, files)
@@ -294,13 +296,9 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
     PTableV4 table;
     if (!table.open(tableName, files, format.terminalCodec))
         return false;
-    if (exists && !platform::removeUnheldFile(fileName)) {
-        table.close();
-        return false;
-    }
     QFile file;
     platform::FileHold hold;
-    if (!platform::openRegularFile(file, fileName, QIODevice::ReadWrite | QIODevice::Truncate, &hold)) {
+    if (!platform::replaceRegularFile(file, fileName, QIODevice::ReadWrite, &hold)) {
         table.close();
         return false;
     }
