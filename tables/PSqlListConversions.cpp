@@ -166,7 +166,7 @@ bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &t
     if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
     PTableV3 table;
-    if (!table.open(tableName, files, format.terminalCodec))
+    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
     QFile file;
     if (!openTextFile(file, fileName)) {
@@ -245,7 +245,7 @@ bool PSqlList::convertTableTextToBin(const QString &fileName, const QString &tab
     if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
     PTableV4 table;
-    if (!table.open(tableName, files, format.terminalCodec))
+    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
     QFile file;
     if (!openTextFile(file, fileName)) {
@@ -294,7 +294,7 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
             || isBaseFile(fileName)))
         return false;
     PTableV4 table;
-    if (!table.open(tableName, files, format.terminalCodec))
+    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
     QFile file;
     platform::FileHold hold;
