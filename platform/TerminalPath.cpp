@@ -2,14 +2,11 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
 #include <vector>
-
-#include <sys/stat.h>
 
 namespace platform {
 
@@ -224,14 +221,6 @@ QString tableFilePath(const QString &table, const char *extension)
     if (!resolveComponent(folder, exact.mid(slash + 1), resolved))
         return exact;
     return slash < 0 ? resolved : exact.left(slash + 1) + resolved;
-}
-
-bool isReadOnlyFile(const QString &path)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 } // namespace platform

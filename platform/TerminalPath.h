@@ -44,10 +44,6 @@ QStringList listTerminalFolder(const QString &folder, const QString &filter, Ent
 // own header and list slot.
 qint64 listedNameBytes(const QString &name);
 
-// True when the entry exists and no write permission bit is set: the counterpart of the Windows
-// read-only attribute, which holds even for a server that runs as root.
-bool isReadOnlyFile(const QString &path);
-
 // The file of a table: the table's local path (already mapped) with an extension such as ".bin".
 // Terminals name a table without its extension, so the name's last part is matched ignoring case
 // only here: "goods" finds GOODS.BIN and GOODS.HDR. The exact spelling when it exists or when no

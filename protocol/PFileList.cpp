@@ -1,7 +1,5 @@
 #include "PFileList.h"
 
-#include "TerminalPath.h"
-
 #include <QFile>
 
 #include <limits>
@@ -21,12 +19,10 @@ bool PFileList::openFile(const QString &path, qint32 &handle)
         return false; // never wrap around to a number given out before
     const qint32 number = ++lastHandle;
 
-    // The read-only attribute of the terminals' Windows hosts: no write bit refuses the open,
-    // even for a server that runs as root and could open it anyway.
-    if (platform::isReadOnlyFile(path))
-        return false;
-    // Regular files only: a read from a FIFO or a device could hold the session for ever.
-    // Unbuffered: a failed write reaches its reply, and other sessions see the bytes at once.
+    // The file guard refuses a read-only file (as the terminals' Windows hosts do, even for a
+    // server that runs as root) and anything but a regular file: a read from a FIFO or a device
+    // could hold the session for ever. Unbuffered: a failed write reaches its reply, and other
+    // sessions see the bytes at once.
     auto entry = std::make_unique<PFileEntry>();
     entry->file = std::make_unique<QFile>();
     if (!platform::openRegularFile(*entry->file, path,

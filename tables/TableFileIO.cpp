@@ -39,17 +39,33 @@ bool isLastingOpenError(int error)
         || error == ENAMETOOLONG;
 }
 
+// A stop is seen within this long of being asked for, however long the retry delay.
+constexpr int kWaitSliceMs = 20;
+
+// False when the stop came first.
+bool waitUnlessStopped(int milliseconds, const StopCheck &stop)
+{
+    for (int left = milliseconds; left > 0; left -= kWaitSliceMs) {
+        if (stop && stop())
+            return false;
+        QThread::msleep(static_cast<unsigned long>(qMin(left, kWaitSliceMs)));
+    }
+    return !(stop && stop());
+}
+
 } // namespace
 
-bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold)
+bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, const StopCheck &stop)
 {
+    // As the file's one writer: another conversion's open of it fails its tries until this hold
+    // goes. Sessions that only hold the file (OpenFile) do not count.
+    hold = platform::FileHold(platform::FileHold::Kind::Writer);
     for (int attempt = 0; attempt < kTableOpenTries; ++attempt) {
         if (platform::openRegularFile(file, name, QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
                                       &hold))
             return true;
-        if (isLastingOpenError(errno))
+        if (isLastingOpenError(errno) || !waitUnlessStopped(tableOpenRetryDelay(), stop))
             return false;
-        QThread::msleep(static_cast<unsigned long>(tableOpenRetryDelay()));
     }
     return false;
 }

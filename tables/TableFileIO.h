@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class QFile;
 
 namespace platform {
@@ -13,8 +15,8 @@ class FileHold;
 // File access shared by the V3 and V4 table files. Tables are opened unbuffered so that a failed
 // or short write is seen at the write itself, never later at a flush nobody checks.
 
-// A table file another program holds may come free shortly: opening is tried this many times,
-// sleeping the retry delay after every failed try.
+// A table file another program holds, or another conversion writes, may come free shortly: opening
+// is tried this many times, sleeping the retry delay after every failed try.
 constexpr int kTableOpenTries = 10;
 constexpr int kDefaultTableOpenRetryDelayMs = 1000;
 
@@ -34,11 +36,16 @@ struct TableFileNames
 // True when both files exist (whatever they are; opening checks that they are regular files).
 bool tableFilesExist(const TableFileNames &files);
 
+// True once the waiting should end: the session that waits is told to stop.
+using StopCheck = std::function<bool()>;
+
 // Opens the existing regular file `name` into `file` for reading and writing, with the tries
-// above, held by `hold` while it is open. A missing file, a folder, FIFO, socket or device fails
-// at once: nothing of that kind comes free by waiting, and a FIFO would never answer. `file`
-// has no name of its own afterwards.
-bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold);
+// above, as its one writer within the server: while `hold` holds it, another conversion's open of
+// it waits here. A read-only file, or one another conversion writes, counts as a failed try. A
+// missing file, a folder, FIFO, socket or device fails at once: nothing of that kind comes free
+// by waiting, and a FIFO would never answer. The waits end at once, as a failure, when `stop`
+// says so. `file` has no name of its own afterwards.
+bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, const StopCheck &stop = {});
 // True only when every byte was written.
 bool writeTableBytes(QFile &file, const QByteArray &bytes);
 // Reads exactly `length` bytes from the current position; false (and `out` empty) when fewer come.

@@ -18,9 +18,11 @@
 
 using platform::FileHold;
 using platform::isHeldFile;
+using platform::isReadOnlyFile;
 using platform::isRegularFile;
 using platform::openRegularFile;
 using platform::removeUnheldFile;
+using platform::replaceRegularFile;
 
 TEST(FileGuard, OpensRegularFilesInEveryMode)
 {
@@ -82,6 +84,19 @@ TEST(FileGuard, RefusesFifosDevicesSocketsAndFoldersWithoutWaiting)
     // A FIFO without a writer would have held a plain open for reading until one came.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     ::close(listener);
+}
+
+TEST(FileGuard, ReadOnlyMeansNoWriteBit)
+{
+    TempDir dir;
+    const QString file = dir.file(QStringLiteral("f"));
+    ASSERT_TRUE(writeAll(file, "x"));
+    EXPECT_FALSE(isReadOnlyFile(file));
+    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteGroup));
+    EXPECT_FALSE(isReadOnlyFile(file));
+    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    EXPECT_TRUE(isReadOnlyFile(file));
+    EXPECT_FALSE(isReadOnlyFile(dir.file(QStringLiteral("missing"))));
 }
 
 TEST(FileGuard, AHeldFileCannotBeRemovedUnderAnyOfItsNames)
@@ -154,4 +169,30 @@ TEST(FileGuard, OpensAndRemovalsFromManyThreadsNeverRemoveAHeldFile)
     }
     holder.join();
     EXPECT_EQ(lost.load(), 0);
+}
+
+// A replacement removes the old file and then opens the name with Truncate. Another session may
+// make and hold a file of that name between the two steps: the truncating open leaves it alone.
+TEST(FileGuard, AReplacingOpenNeverEmptiesAFileHeldMeanwhile)
+{
+    TempDir dir;
+    const QString name = dir.file(QStringLiteral("out.txt"));
+    ASSERT_TRUE(writeAll(name, "old"));
+    ASSERT_TRUE(removeUnheldFile(name));
+    QFile other;
+    FileHold otherHold;
+    ASSERT_TRUE(openRegularFile(other, name, QIODevice::ReadWrite | QIODevice::Unbuffered, &otherHold));
+    ASSERT_EQ(other.write("other's"), 7);
+
+    QFile mine;
+    FileHold myHold;
+    errno = 0;
+    EXPECT_FALSE(openRegularFile(mine, name, QIODevice::ReadWrite | QIODevice::Truncate, &myHold));
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_FALSE(openRegularFile(mine, name, QIODevice::WriteOnly | QIODevice::Truncate));
+    EXPECT_FALSE(replaceRegularFile(mine, name, QIODevice::ReadWrite, &myHold));
+    EXPECT_EQ(readAll(name), QByteArray("other's"));
+    otherHold.release();
+    EXPECT_TRUE(replaceRegularFile(mine, name, QIODevice::ReadWrite, &myHold));
+    EXPECT_EQ(readAll(name), QByteArray());
 }

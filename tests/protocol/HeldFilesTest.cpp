@@ -3,11 +3,32 @@
 
 #include "ProtocolFixture.h"
 
+#include "PSqlBase.h"
+
 #include <QFile>
 
-using HeldFiles = ProtocolTest;
+#include <sqlite3.h>
 
 namespace {
+
+class HeldFiles : public ProtocolTest
+{
+protected:
+    // The SQL base base.db with the table T, the V4 table t of one text field holding "one", the
+    // V3 table v3 of one text of 2 bytes, and a line of text for them.
+    void makeTables()
+    {
+        PSqlBase base;
+        ASSERT_TRUE(base.open(local("base.db")) && base.exec("CREATE TABLE T(N INTEGER PRIMARY KEY, Item_1 TEXT)"));
+        ASSERT_TRUE(base.close());
+        ASSERT_TRUE(writeAll(local("t.bin"), hex("504C4442 00000064 0000002D 00000001 00000000") + QByteArray(21, '\0')
+                                                 + hex("01000101 6F6E6500")));
+        ASSERT_TRUE(writeAll(local("t.ind"), hex("0000002D 00000004")));
+        ASSERT_TRUE(writeAll(local("v3.hdr"), hex("01 01020000")));
+        ASSERT_TRUE(writeAll(local("v3.bin"), "zz"));
+        ASSERT_TRUE(writeAll(local("in.txt"), "ab\n"));
+    }
+};
 
 QByteArray callOn(VorelProtocol &protocol, const Request &request)
 {
@@ -89,4 +110,69 @@ TEST_F(HeldFiles, TemporaryFilesHeldByAnotherSessionStay)
     EXPECT_EQ(callOn(other, Request("WriteFile").word(1).word(1).raw("H")), hex("00000001 00000001"));
     other.cleanup();
     EXPECT_EQ(readAll(local("t1.tmp")), QByteArray("Held"));
+}
+
+TEST_F(HeldFiles, AnOpenSqlBaseAndItsJournalsAreHeldFromEverySession)
+{
+    makeTables();
+    const QByteArray stored = readAll(local("base.db"));
+    VorelProtocol other;
+    ASSERT_EQ(call(Request("OpenSqlBase").str(terminal("base.db"))), hex("00000001 00000001"));
+    // Another connection's transaction makes the base's rollback journal exist for a while.
+    sqlite3 *writer = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(local("base.db")).constData(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN; INSERT INTO T(Item_1) VALUES('x')", nullptr, nullptr, nullptr), SQLITE_OK);
+    const QByteArray journal = readAll(local("base.db-journal"));
+    for (VorelProtocol *session : {&protocol, &other}) {
+        for (const char *name : {"base.db", "base.db-journal", "base.db-wal"}) {
+            for (const Request &request :
+                 {Request("DeleteFile").str(terminal(name)), Request("CreateFile").str(terminal(name)),
+                  Request("ConvertTableBinToText").str(terminal("t")).str(terminal(name))})
+                EXPECT_EQ(callOn(*session, request), hex("00000000")) << request.bytes().constData() << " " << name;
+        }
+    }
+    EXPECT_FALSE(journal.isEmpty());
+    EXPECT_EQ(readAll(local("base.db-journal")), journal);
+    EXPECT_FALSE(QFile::exists(local("base.db-wal")));
+    EXPECT_EQ(sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(writer);
+    EXPECT_EQ(readAll(local("base.db")), stored);
+
+    // Closed, it is a file like any other.
+    EXPECT_EQ(call(Request("CloseSqlBase").word(1)), hex("00000001"));
+    EXPECT_EQ(callOn(other, Request("DeleteFile").str(terminal("base.db"))), hex("00000001"));
+    other.cleanup();
+}
+
+// As root the process could write every one of these files; the server does not.
+TEST_F(HeldFiles, ReadOnlyFilesAreNeitherWrittenNorRemoved)
+{
+    makeTables();
+    ASSERT_TRUE(writeAll(local("out.txt"), "keep"));
+    ASSERT_TRUE(writeAll(local("t.tmp"), "temp"));
+    const Request v4 = Request("ConvertTableTextToBin").str(terminal("in.txt")).str(terminal("t"));
+    const Request v3 = Request("ConvertTableV3TextToBin").str(terminal("in.txt")).str(terminal("v3"));
+    const Request output = Request("ConvertTableBinToText").str(terminal("t")).str(terminal("out.txt"));
+    const QFileDevice::Permissions readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    ASSERT_EQ(call(Request("SetFuture").str("SetTemporaryFile").str(terminal("t.tmp"))), hex("00000001"));
+    const QList<QPair<const char *, Request>> cases = {
+        {"v3.bin", v3}, {"t.bin", v4}, {"t.ind", v4}, {"out.txt", output}};
+    for (const auto &test : cases) {
+        const QByteArray before = readAll(local(test.first));
+        ASSERT_TRUE(QFile::setPermissions(local(test.first), readOnly));
+        EXPECT_EQ(call(test.second), hex("00000000")) << test.first;
+        EXPECT_EQ(readAll(local(test.first)), before) << test.first;
+        EXPECT_EQ(QFile::permissions(local(test.first)) & (readOnly | QFile::WriteOwner), readOnly) << test.first;
+        ASSERT_TRUE(QFile::setPermissions(local(test.first), readOnly | QFile::WriteOwner));
+    }
+    // A read-only base opens, read-only: nothing goes into it.
+    const QByteArray base = readAll(local("base.db"));
+    ASSERT_TRUE(QFile::setPermissions(local("base.db"), readOnly));
+    EXPECT_EQ(call(Request("OpenSqlBase").str(terminal("base.db"))), hex("00000001 00000001"));
+    EXPECT_EQ(call(Request("ConvertSqlTableTextToBin").str(terminal("in.txt")).str("T")), hex("00000000"));
+    EXPECT_EQ(readAll(local("base.db")), base);
+    // Nor does the end of the session remove a read-only temporary file.
+    ASSERT_TRUE(QFile::setPermissions(local("t.tmp"), readOnly));
+    protocol.cleanup();
+    EXPECT_EQ(readAll(local("t.tmp")), QByteArray("temp"));
 }

@@ -2,6 +2,7 @@
 
 #include "Helpers.h"
 #include "PDebugLog.h"
+#include "TableFileIO.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -47,6 +48,8 @@ DefaultSettings::~DefaultSettings()
 
 void ProtocolTest::SetUp()
 {
+    // A table that cannot be opened (busy, read-only) is tried ten times: not ten seconds here.
+    setTableOpenRetryDelay(1);
     ASSERT_TRUE(debugLog.start());
     ASSERT_TRUE(protocol.isReady());
 }
@@ -54,6 +57,7 @@ void ProtocolTest::SetUp()
 void ProtocolTest::TearDown()
 {
     debugLog.stop();
+    setTableOpenRetryDelay(kDefaultTableOpenRetryDelayMs);
 }
 
 QByteArray ProtocolTest::call(const Request &request)

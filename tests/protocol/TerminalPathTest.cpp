@@ -204,16 +204,3 @@ TEST(TerminalFolder, ListsOneKindSortedByUpperCase)
                                              platform::EntryKind::Files)
                     .isEmpty());
 }
-
-TEST(TerminalFolder, ReadOnlyMeansNoWriteBit)
-{
-    TempDir dir;
-    const QString file = dir.file(QStringLiteral("f"));
-    ASSERT_TRUE(writeAll(file, "x"));
-    EXPECT_FALSE(platform::isReadOnlyFile(file));
-    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteGroup));
-    EXPECT_FALSE(platform::isReadOnlyFile(file));
-    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    EXPECT_TRUE(platform::isReadOnlyFile(file));
-    EXPECT_FALSE(platform::isReadOnlyFile(dir.file(QStringLiteral("missing"))));
-}

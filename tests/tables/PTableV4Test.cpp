@@ -219,6 +219,25 @@ TEST_F(PTableV4Test, IndexThatIsNoRegularFileIsRefusedAtOnce)
     EXPECT_FALSE(table.binFile.isOpen());
 }
 
+// One conversion writes a table at a time: a second open fails its tries while the first has the
+// table open, and a stop ends that wait at once rather than at the next try.
+TEST_F(PTableV4Test, ASecondWriterWaitsUntilAStopEndsTheWait)
+{
+    ASSERT_TRUE(writeAll(base() + ".bin", header({{1}})));
+    ASSERT_TRUE(writeAll(base() + ".ind", QByteArray()));
+    setTableOpenRetryDelay(1000);
+    ASSERT_TRUE(table.open(base()));
+    PTableV4 second;
+    QElapsedTimer timer;
+    timer.start();
+    const auto stopSoon = [&timer] { return timer.elapsed() >= 100; };
+    EXPECT_FALSE(second.open(base(), PTableV4::fileNames(base()), nullptr, stopSoon));
+    EXPECT_GE(timer.elapsed(), 100);
+    EXPECT_LT(timer.elapsed(), 600) << "the stop, not the next try, ends the wait";
+    table.close();
+    EXPECT_TRUE(second.open(base(), PTableV4::fileNames(base()), nullptr, stopSoon));
+}
+
 // ---- record count ----
 
 struct CountRow

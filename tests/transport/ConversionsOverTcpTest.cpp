@@ -4,6 +4,7 @@
 #include "PNetServer.h"
 #include "PRow.h"
 #include "PSqlBase.h"
+#include "TableFileIO.h"
 #include "TempDir.h"
 #include "TransportSupport.h"
 
@@ -11,8 +12,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -37,6 +41,7 @@ protected:
 
     void TearDown() override
     {
+        setTableOpenRetryDelay(kDefaultTableOpenRetryDelayMs);
         front.teardown();
         server.reset();
     }
@@ -48,17 +53,7 @@ protected:
     QList<QByteArray> session(const QList<QByteArray> &requests)
     {
         QList<QByteArray> replies;
-        EXPECT_TRUE(runBeside([&]() {
-            Client client;
-            if (!client.connectTo(quint16(server->port)))
-                return;
-            for (const QByteArray &request : requests) {
-                const QByteArray reply = client.call(request);
-                if (reply.isEmpty())
-                    return;
-                replies << reply;
-            }
-        }));
+        EXPECT_TRUE(runBeside([&]() { replies = converse(requests); }));
         return replies;
     }
 
@@ -69,15 +64,10 @@ protected:
         return front.added.isEmpty() ? nullptr : front.added.last();
     }
 
-    // One terminal's upload into the table T of goods.db; the replies, or fewer when the link
+    // One terminal's requests on a connection of its own; the replies, or fewer when the link
     // broke. Safe to run on several threads at once.
-    QList<QByteArray> upload(const char *file)
+    QList<QByteArray> converse(const QList<QByteArray> &requests)
     {
-        const QList<QByteArray> requests = {
-            Request("OpenSqlBase").str(terminal("goods.db")),
-            Request("ConvertSqlTableTextToBin").str(terminal(file)).str(QByteArray("T")),
-            Request("CloseSqlBase").word(1),
-        };
         QList<QByteArray> replies;
         Client client;
         if (!client.connectTo(quint16(server->port)))
@@ -89,6 +79,30 @@ protected:
             replies << reply;
         }
         return replies;
+    }
+
+    // Each list of requests from a terminal of its own, all at the same moment; their replies.
+    QList<QList<QByteArray>> together(const QList<QList<QByteArray>> &each)
+    {
+        QVector<QList<QByteArray>> replies(each.size());
+        EXPECT_TRUE(runBeside([&]() {
+            std::vector<std::thread> terminals;
+            for (int i = 0; i < each.size(); ++i)
+                terminals.emplace_back([&, i]() { replies[i] = converse(each[i]); });
+            for (std::thread &terminal : terminals)
+                terminal.join();
+        }, 60000));
+        return replies.toList();
+    }
+
+    // One terminal's upload into the table T of goods.db.
+    QList<QByteArray> upload(const char *file) const
+    {
+        return {
+            Request("OpenSqlBase").str(terminal("goods.db")),
+            Request("ConvertSqlTableTextToBin").str(terminal(file)).str(QByteArray("T")),
+            Request("CloseSqlBase").word(1),
+        };
     }
 
     TempDir dir;
@@ -211,14 +225,8 @@ TEST_F(ConversionsOverTcp, TwoUploadsIntoOneSqlTableAtOnceBothSucceed)
 
     const QList<QByteArray> stored = {hex("00000001 00000001"), hex("00000001"), hex("00000001")};
     for (int round = 0; round < kRounds; ++round) {
-        QList<QByteArray> first, second;
-        ASSERT_TRUE(runBeside([&]() {
-            std::thread other([&]() { second = upload("b.txt"); });
-            first = upload("a.txt");
-            other.join();
-        }));
-        EXPECT_EQ(first, stored) << "round " << round;
-        EXPECT_EQ(second, stored) << "round " << round;
+        const QList<QList<QByteArray>> replies = together({upload("a.txt"), upload("b.txt")});
+        EXPECT_EQ(replies, (QList<QList<QByteArray>>{stored, stored})) << "round " << round;
     }
 
     const QStringList rows = keyedRows(local("goods.db"));
@@ -238,4 +246,66 @@ TEST_F(ConversionsOverTcp, TwoUploadsIntoOneSqlTableAtOnceBothSucceed)
     }
     EXPECT_EQ(blocks[0], kRounds);
     EXPECT_EQ(blocks[1], kRounds);
+}
+
+// Terminals upload into one V4 or V3 table at the same moment. One conversion writes a table at a
+// time: each upload that answered 1 has its records in the table once, together and in order (V3
+// writes from the start of the table, so only the last one's stay); one that answered 0 wrote
+// nothing.
+TEST_F(ConversionsOverTcp, UploadsIntoOneTableAtOnceKeepEachUploadWhole)
+{
+    setTableOpenRetryDelay(200); // a waiting upload starts soon after the one before it ends
+    const auto lines = [](const QString &letter) {
+        QStringList texts;
+        for (int i = 0; i < 3000; ++i)
+            texts << letter + QString::number(10000 + i);
+        return texts;
+    };
+    const auto wordAt = [](const QByteArray &bytes, int at) {
+        return int(bytes.mid(at, 4).toHex().toUInt(nullptr, 16));
+    };
+    for (const bool v4 : {true, false}) {
+        for (const int terminals : {2, 4}) {
+            SCOPED_TRACE(std::string(v4 ? "V4, " : "V3, ") + std::to_string(terminals) + " terminals");
+            ASSERT_TRUE(writeAll(local("t.bin"), v4 ? hex("504C4442 00000064 0000002D 00000001 00000000")
+                                                          + QByteArray(21, '\0') + hex("01000101")
+                                                    : QByteArray()));
+            ASSERT_TRUE(writeAll(local("t.ind"), QByteArray()));
+            ASSERT_TRUE(writeAll(local("t.hdr"), hex("01 01060000"))); // one text of 6 bytes
+            QList<QList<QByteArray>> uploads;
+            for (char letter = 'a'; letter < 'a' + terminals; ++letter) {
+                const QByteArray file = QByteArray(1, letter) + ".txt";
+                ASSERT_TRUE(writeAll(local(file.constData()), lines(QString(letter)).join('\n').toLatin1() + '\n'));
+                uploads << QList<QByteArray>{Request(v4 ? "ConvertTableTextToBin" : "ConvertTableV3TextToBin")
+                                                 .str(terminal(file.constData()))
+                                                 .str(terminal("t"))};
+            }
+            const QList<QList<QByteArray>> replies = together(uploads);
+            QString answeredOne;
+            for (int t = 0; t < terminals; ++t) {
+                ASSERT_EQ(replies[t].size(), 1);
+                ASSERT_TRUE(replies[t][0] == hex("00000001") || replies[t][0] == hex("00000000"));
+                answeredOne += replies[t][0] == hex("00000001") ? QString(QChar('a' + t)) : QString();
+            }
+
+            // A V4 index entry must point at a whole record: its text and NUL.
+            const QByteArray bin = readAll(local("t.bin"));
+            const QByteArray ind = readAll(local("t.ind"));
+            QStringList records;
+            for (int at = 0; v4 ? at + 8 <= ind.size() : at < bin.size(); at += v4 ? 8 : 6) {
+                const QByteArray record = v4 ? bin.mid(wordAt(ind, at), wordAt(ind, at + 4)) : bin.mid(at, 6);
+                records << QString::fromLatin1(v4 && record.endsWith('\0') ? record.chopped(1) : record);
+            }
+            QString stored;
+            for (int start = 0; start < records.size(); start += 3000) {
+                stored += records.at(start).left(1);
+                ASSERT_EQ(records.mid(start, 3000), lines(records.at(start).left(1))) << "from record " << start;
+            }
+            std::sort(stored.begin(), stored.end());
+            if (v4)
+                EXPECT_EQ(stored, answeredOne) << "each upload that answered 1 once, no other";
+            else
+                EXPECT_TRUE(stored.size() == 1 && answeredOne.contains(stored)) << stored.toStdString();
+        }
+    }
 }
