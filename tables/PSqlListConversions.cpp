@@ -293,8 +293,9 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
         && (!platform::isRegularFile(fileName) || platform::isHeldFile(fileName) || isFileOfTable(fileName, files)
             || isBaseFile(fileName)))
         return false;
+    // Read only: exports of one table run side by side, and beside an upload that appends to it.
     PTableV4 table;
-    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
+    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }, TableUse::Read))
         return false;
     QFile file;
     platform::FileHold hold;

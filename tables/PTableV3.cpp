@@ -63,14 +63,14 @@ bool PTableV3::open(const QString &name, const TableFileNames &files, QTextCodec
     close();
     if (!tableFilesExist(files))
         return false;
-    if (!openTableFile(hdrFile, files.companion, hdrHold, stop))
+    if (!openTableFile(hdrFile, files.companion, hdrHold, TableUse::Write, stop))
         return false;
     if (!readHeader(hdrFile)) {
         closeTableFile(hdrFile, hdrHold);
         return false;
     }
     recordLength = computeRecordLength();
-    if (recordLength == 0 || !openTableFile(binFile, files.data, binHold, stop)) {
+    if (recordLength == 0 || !openTableFile(binFile, files.data, binHold, TableUse::Write, stop)) {
         closeTableFile(hdrFile, hdrHold);
         return false;
     }

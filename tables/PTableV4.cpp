@@ -74,13 +74,13 @@ bool PTableV4::open(const QString &name)
 }
 
 bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec *codec,
-                    const StopCheck &stop)
+                    const StopCheck &stop, TableUse use)
 {
     close();
     clear();
     if (!tableFilesExist(files))
         return false;
-    if (!openTableFile(binFile, files.data, binHold, stop))
+    if (!openTableFile(binFile, files.data, binHold, use, stop))
         return false;
 
     QByteArray header;
@@ -109,7 +109,7 @@ bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec
         std::memcpy(&descriptors[i], bytes.constData(), kDescriptorSize);
     }
 
-    if (!openTableFile(indFile, files.companion, indHold, stop)) {
+    if (!openTableFile(indFile, files.companion, indHold, use, stop)) {
         closeTableFile(binFile, binHold);
         clear();
         return false;

@@ -46,8 +46,10 @@ public:
     bool open(const QString &name);
     // Opens the table's files as already named, with `codec` as the code page of its text
     // fields for as long as it is open (null: text fields cannot be encoded, and read as UTF-8).
-    // A file another conversion writes is waited for as a busy one is; `stop` ends the wait.
-    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec, const StopCheck &stop = {});
+    // Opened to write, a file another conversion writes is waited for as a busy one is; `stop`
+    // ends the wait. Opened to read, other readers and a writer do not count.
+    bool open(const QString &name, const TableFileNames &files, QTextCodec *codec, const StopCheck &stop = {},
+              TableUse use = TableUse::Write);
     // False only when the table has no terminal codec.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
     // Encodes the row and appends it as appendRecord does.

@@ -55,11 +55,13 @@ bool waitUnlessStopped(int milliseconds, const StopCheck &stop)
 
 } // namespace
 
-bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, const StopCheck &stop)
+bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, TableUse use,
+                   const StopCheck &stop)
 {
-    // As the file's one writer: another conversion's open of it fails its tries until this hold
-    // goes. Sessions that only hold the file (OpenFile) do not count.
-    hold = platform::FileHold(platform::FileHold::Kind::Writer);
+    // A writer's open fails its tries while another writer holds the file. Readers, and sessions
+    // that only hold the file (OpenFile), do not count.
+    hold = platform::FileHold(use == TableUse::Write ? platform::FileHold::Kind::Writer
+                                                     : platform::FileHold::Kind::Shared);
     for (int attempt = 0; attempt < kTableOpenTries; ++attempt) {
         if (platform::openRegularFile(file, name, QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
                                       &hold))

@@ -39,13 +39,18 @@ bool tableFilesExist(const TableFileNames &files);
 // True once the waiting should end: the session that waits is told to stop.
 using StopCheck = std::function<bool()>;
 
+// What a conversion does with a table: writes records into it, as its one writer within the
+// server, or only reads them out, beside other readers and a writer that appends (a reader sees
+// the records that were whole when it opened the table).
+enum class TableUse { Write, Read };
+
 // Opens the existing regular file `name` into `file` for reading and writing, with the tries
-// above, as its one writer within the server: while `hold` holds it, another conversion's open of
-// it waits here. A read-only file, or one another conversion writes, counts as a failed try. A
+// above, for `use`: while a writer's `hold` holds it, another writer's open of it waits here. A read-only file, or one another conversion writes, counts as a failed try. A
 // missing file, a folder, FIFO, socket or device fails at once: nothing of that kind comes free
 // by waiting, and a FIFO would never answer. The waits end at once, as a failure, when `stop`
 // says so. `file` has no name of its own afterwards.
-bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, const StopCheck &stop = {});
+bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, TableUse use,
+                   const StopCheck &stop = {});
 // True only when every byte was written.
 bool writeTableBytes(QFile &file, const QByteArray &bytes);
 // Reads exactly `length` bytes from the current position; false (and `out` empty) when fewer come.
