@@ -52,7 +52,7 @@ protected:
     // From here on, what the case itself holds (its files' contents, its requests) counts as
     // there before; the session count must be 0.
     void markBaseline() { before = currentResources(); }
-    // Descriptors and threads back where they were at the baseline, and the heap within
+    // Descriptors back where they were at the baseline, threads no more, and the heap within
     // `heapSlack` bytes of it; a session's buffers alone are 7 MiB.
     void expectNothingLeft(qint64 heapSlack = 1 << 20);
     // A client that was connected before the fault gets its answers.
