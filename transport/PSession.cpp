@@ -33,11 +33,11 @@ QString peerText(const QHostAddress &address)
 }
 
 std::atomic<int> liveCount{0};
+std::atomic<int> capForTesting{0};
 
 } // namespace
 
 std::atomic<int> PSession::usbPauseMs{4000};
-std::atomic<int> PSession::descriptorBudget{kDescriptorBudget};
 
 PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
     : QThread(parent), descriptor(descriptor), buffer(kBufferSize), widget(widget)
@@ -77,8 +77,15 @@ PSession::~PSession()
 
 int PSession::sessionCap(qint64 openFiles)
 {
-    const qint64 cap = (openFiles - kDescriptorReserve) / std::max(1, descriptorBudget.load());
+    if (const int cap = capForTesting.load())
+        return cap;
+    const qint64 cap = (openFiles - platform::kDescriptorReserve) / kDescriptorsPerSession;
     return int(std::min<qint64>(std::max<qint64>(cap, 1), INT_MAX));
+}
+
+void PSession::setSessionCapForTesting(int cap)
+{
+    capForTesting = cap;
 }
 
 int PSession::liveSessions()
@@ -89,10 +96,7 @@ int PSession::liveSessions()
 bool PSession::mayAdmit()
 {
     const qint64 limit = platform::openFileLimit();
-    if (liveSessions() >= sessionCap(limit))
-        return false;
-    const int open = platform::openDescriptorCount();
-    return open >= 0 && limit - open >= kDescriptorReserve;
+    return liveSessions() < sessionCap(limit) && platform::descriptorsToSpare(0);
 }
 
 void PSession::removeWidget()

@@ -60,7 +60,6 @@ protected:
 
     TempDir dir{true};
     ScopedSettings timeouts{[](PSettings &s) { s.networkTimeout = 10; }};
-    ScopedSessionBudget crowd;
     TestFrontEnd front;
     std::unique_ptr<CountingServer> server;
     quint16 port = 0;
