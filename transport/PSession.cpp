@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <new>
 
@@ -34,6 +35,12 @@ QString peerText(const QHostAddress &address)
 
 std::atomic<int> liveCount{0};
 std::atomic<int> capForTesting{0};
+
+qint64 monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -120,6 +127,7 @@ void PSession::run()
     } catch (const std::bad_alloc &) {
         // The terminal is refused, not the server ended: what was opened is released as at
         // any end, without a log entry, which would need memory as well.
+        linkDescriptor = -1;
         try {
             if (port)
                 port->close();
@@ -154,12 +162,14 @@ void PSession::serve(std::unique_ptr<PNetPort> &net)
             return;
         netPort = net.get();
         port = netPort;
+        linkDescriptor = net->tcpSocket().socketDescriptor();
     }
     emit setMessage(tr("Connection is established"));
     debugWrite(tr("Session opened.") + QLatin1Char(' ') + tr("Mode:") + QLatin1Char(' ') + name);
 
     packetLoop();
 
+    linkDescriptor = -1;
     port->close();
     releaseEnd();
     protocol.cleanup();
@@ -273,6 +283,22 @@ void PSession::endSession()
     endRequested = true;
     if (endHandle.isValid())
         platform::shutdownSocket(endHandle.get());
+}
+
+bool PSession::stopRequested() const
+{
+    if (stopFlag.load() || linkClosed.load())
+        return true;
+    // Conversions ask for every line or record: mostly a look at the clock.
+    const qint64 now = monotonicNs();
+    if (now < nextLinkLookNs.load(std::memory_order_relaxed) || QThread::currentThread() != this
+        || linkDescriptor < 0)
+        return false;
+    nextLinkLookNs.store(now + qint64(kLinkLookMs) * 1000000, std::memory_order_relaxed);
+    if (!platform::peerHasClosed(linkDescriptor))
+        return false;
+    linkClosed = true;
+    return true;
 }
 
 bool PSession::endAll(const QList<PSession *> &sessions, bool processEvents, QDeadlineTimer deadline)

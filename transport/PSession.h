@@ -44,6 +44,8 @@ public:
     static constexpr int kDescriptorsPerSession = 8;
     // How long the program's end waits for its sessions; the program ends within 5 s.
     static constexpr int kEndWaitMs = 3500;
+    // How often long work looks whether its terminal is still there.
+    static constexpr int kLinkLookMs = 100;
 
     // The session threads that may run at once under a limit of `openFiles` descriptors: one
     // per kDescriptorsPerSession beyond the reserve, and always one.
@@ -73,7 +75,11 @@ public:
     // session is stopped), so the current wait ends at once; a session that has not opened its
     // link yet ends right after; long work sees stopRequested() and ends at its next safe point.
     void endSession();
-    bool stopRequested() const override { return stopFlag.load(); }
+    // True after endSession(), and once the terminal's socket link has closed: a reset, or an
+    // end of its sending side, which a full close and a half close alike show and nothing but
+    // a send (the reply, after the work) tells apart. Asked from the session thread, it looks at
+    // the link at most every kLinkLookMs, without reading request bytes.
+    bool stopRequested() const override;
 
     // Program end: asks each session to end, waits until every thread has finished or the
     // deadline has passed (with the main thread's events processed when `processEvents`), and
@@ -129,4 +135,8 @@ private:
     platform::UniqueFd endHandle;
     bool endRequested = false;
     std::atomic<bool> stopFlag{false};
+    // The socket of the link while it is open, for stopRequested(); session thread only.
+    qintptr linkDescriptor = -1;
+    mutable std::atomic<qint64> nextLinkLookNs{0};
+    mutable std::atomic<bool> linkClosed{false};
 };

@@ -101,3 +101,9 @@ QByteArray patternBytes(int size, char seed);
 // The header of a V4 goods table: name (text), price (hundredths, 2 decimals), weight (decimal);
 // every field imported and exported.
 QByteArray goodsHeader();
+
+// The records of a V4 goods table filled with "item0", "item1", ..., each whole and with its index
+// entry; -1 when the table does not open or a record is not whole.
+qint64 wholeV4Records(const QString &table);
+// The rows of the table GOODS of an SQL base that passes its integrity check; -1 otherwise.
+int wholeBaseRows(const QString &base);
