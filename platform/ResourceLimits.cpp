@@ -40,7 +40,7 @@ qint64 openFileLimit()
 int openDescriptorCount()
 {
     // Linux 6.2 and later give the count as the folder's size, without a descriptor and without
-    // a walk of the table (which takes a millisecond at two thousand descriptors).
+    // a walk of the table.
     struct stat folderState{};
     if (::stat("/proc/self/fd", &folderState) == 0 && folderState.st_size > 0)
         return int(folderState.st_size);

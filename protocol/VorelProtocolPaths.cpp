@@ -77,7 +77,8 @@ void VorelProtocol::ExistDir()
 
 void VorelProtocol::CreateFile()
 {
-    pathCommand("CreateFile", [](const QString &path) { return platform::descriptorsToSpare(1) && createFile(path); });
+    pathCommand("CreateFile",
+                [](const QString &path) { return platform::descriptorsToSpare(1) && createFile(path); });
 }
 
 void VorelProtocol::DeleteFile()

@@ -2,7 +2,6 @@
 
 #include "ConnectionType.h"
 #include "PProgressSink.h"
-#include "ResourceLimits.h"
 #include "VorelProtocol.h"
 #include "UniqueFd.h"
 #include "ZeroPages.h"
