@@ -1,6 +1,7 @@
 // File transfer: ReadFile and WriteFile of a large file in requests of 1 MiB over loopback,
-// against raw loopback streaming of the same bytes; the reference server's answers to the same
-// requests are shown beside them to tell the cost of the request-reply road from the engine's.
+// against raw loopback streaming of the same bytes and against the reference server's answers to
+// the same requests. Reading is held to the stream; writing, whose pace the file system sets, to
+// the reference server's writes.
 
 #include "BenchGroups.h"
 #include "BenchOptions.h"
@@ -247,15 +248,21 @@ void runTransfer(const BenchOptions &options, const QString &folder, BenchReport
         figure.reference = mib / streamBest.seconds;
         figure.unit = QStringLiteral("MiB/s");
         figure.referenceName = QStringLiteral("raw loopback stream");
-        figure.goal = BenchReport::Goal::AtLeast;
-        figure.goalRatio = 0.6;
-        report.add(figure);
-
         BenchReport::Figure framed = figure;
         framed.name = names[direction] + QStringLiteral(" (same requests)");
         framed.reference = mib / framedBest.seconds;
         framed.referenceName = QStringLiteral("raw TCP server");
-        framed.goal = BenchReport::Goal::None;
+        // A read is held to the stream. A write is held to the minimal server writing the same
+        // requests into the same file system, which sets its pace: the stream stays beside it
+        // as information.
+        if (reading) {
+            figure.goal = BenchReport::Goal::AtLeast;
+            figure.goalRatio = 0.6;
+        } else {
+            framed.goal = BenchReport::Goal::AtLeast;
+            framed.goalRatio = 0.95;
+        }
+        report.add(figure);
         report.add(framed);
     }
     QFile::remove(source);

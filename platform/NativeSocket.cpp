@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/uio.h>
@@ -30,6 +31,18 @@ void shutdownSocket(qintptr descriptor)
 {
     if (descriptor >= 0)
         ::shutdown(int(descriptor), SHUT_RDWR);
+}
+
+bool peerHasClosed(qintptr descriptor)
+{
+    pollfd look{int(descriptor), POLLRDHUP, 0};
+    int n;
+    do {
+        n = ::poll(&look, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    // Reported whether asked or not: a hang-up (both directions ended), an error such as a
+    // reset, or a descriptor that is no socket any more.
+    return n > 0 && (look.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 bool makeBlocking(qintptr descriptor)

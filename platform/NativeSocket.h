@@ -16,6 +16,10 @@ qintptr duplicateSocket(qintptr descriptor);
 // sees the link gone.
 void shutdownSocket(qintptr descriptor);
 
+// True when the peer has reset the connection or ended its sending side, as far as the kernel
+// knows now. Reads nothing and does not wait: bytes not yet read stay where they are.
+bool peerHasClosed(qintptr descriptor);
+
 // Lengthens the kernel's queue of connections not yet accepted on a listening socket to the
 // system's maximum. Qt asks for 50, and Linux drops the connections of a larger burst unseen
 // while their terminals believe they are connected. False when the kernel refused.

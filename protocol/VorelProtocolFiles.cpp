@@ -5,6 +5,7 @@
 #include "Helpers.h"
 #include "PDebugLog.h"
 #include "PRequestReader.h"
+#include "ResourceLimits.h"
 #include "TerminalPath.h"
 
 namespace {
@@ -34,8 +35,8 @@ void VorelProtocol::OpenFile()
     const QString text = terminalText(in.string());
     QString path;
     qint32 handle = 0;
-    const bool ok =
-        platform::mapTerminalPath(text, path) && handles.fileList.openFile(path, handle);
+    const bool ok = platform::descriptorsToSpare(1) && platform::mapTerminalPath(text, path)
+        && handles.fileList.openFile(path, handle);
     if (!ok)
         handle = 0;
     writeBoolBE(replyBuffer.get(), ok);

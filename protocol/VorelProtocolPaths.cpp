@@ -7,6 +7,7 @@
 #include "PDebugLog.h"
 #include "PRequestReader.h"
 #include "PathFunctions.h"
+#include "ResourceLimits.h"
 #include "TerminalPath.h"
 
 #include <QDir>
@@ -76,7 +77,8 @@ void VorelProtocol::ExistDir()
 
 void VorelProtocol::CreateFile()
 {
-    pathCommand("CreateFile", createFile);
+    pathCommand("CreateFile",
+                [](const QString &path) { return platform::descriptorsToSpare(1) && createFile(path); });
 }
 
 void VorelProtocol::DeleteFile()
@@ -113,8 +115,9 @@ void VorelProtocol::FindFirstFile()
     const QString pattern = terminalText(in.string());
     QString folder;
     QString filter;
-    if (!platform::mapTerminalPattern(pattern, folder, filter))
-        folder.clear(); // a UNC pattern: a search that finds nothing
+    // A UNC pattern, or no descriptor to list with: a search that finds nothing.
+    if (!platform::mapTerminalPattern(pattern, folder, filter) || !platform::descriptorsToSpare(1))
+        folder.clear();
     QString name;
     qint32 handle = 0;
     const bool ok =
@@ -133,7 +136,7 @@ void VorelProtocol::FindFirstDir()
     const QString pattern = terminalText(in.string());
     QString folder;
     QString filter;
-    if (!platform::mapTerminalPattern(pattern, folder, filter))
+    if (!platform::mapTerminalPattern(pattern, folder, filter) || !platform::descriptorsToSpare(1))
         folder.clear();
     QString name;
     qint32 number = 0;

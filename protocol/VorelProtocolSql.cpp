@@ -7,9 +7,14 @@
 #include "PDebugLog.h"
 #include "PProgressSink.h"
 #include "PRequestReader.h"
+#include "ResourceLimits.h"
 #include "TerminalPath.h"
 
 namespace {
+
+// The most a conversion opens at once: its text file, the table's two files, a rollback journal
+// and a sort's spill file.
+constexpr int kConversionDescriptors = 5;
 
 QLatin1String flag(bool ok)
 {
@@ -41,7 +46,9 @@ void VorelProtocol::OpenSqlBase()
     const QString name = QString::fromUtf8(in.string());
     QString path;
     qint32 handle = 0;
-    const bool ok = platform::mapTerminalPath(name, path) && handles.sqlList.openSqlBase(path, handle);
+    // A base, its journal or its write-ahead log and shared memory: three.
+    const bool ok = platform::descriptorsToSpare(3) && platform::mapTerminalPath(name, path)
+        && handles.sqlList.openSqlBase(path, handle);
     if (!ok)
         handle = 0;
     writeBoolBE(replyBuffer.get(), ok);
@@ -94,8 +101,8 @@ void VorelProtocol::ConvertTableBinToText()
     const QString file = terminalText(in.string());
     QString tablePath;
     QString filePath;
-    const bool ok = platform::mapTerminalPath(table, tablePath) && platform::mapTerminalPath(file, filePath)
-        && handles.convertTableBinToText(tablePath, filePath);
+    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(table, tablePath)
+        && platform::mapTerminalPath(file, filePath) && handles.convertTableBinToText(tablePath, filePath);
     conversionDone("ConvertTableBinToText", table, file, ok);
 }
 
@@ -106,8 +113,8 @@ void VorelProtocol::ConvertTableTextToBin()
     const QString table = terminalText(in.string());
     QString filePath;
     QString tablePath;
-    const bool ok = platform::mapTerminalPath(file, filePath) && platform::mapTerminalPath(table, tablePath)
-        && handles.convertTableTextToBin(filePath, tablePath);
+    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(file, filePath)
+        && platform::mapTerminalPath(table, tablePath) && handles.convertTableTextToBin(filePath, tablePath);
     conversionDone("ConvertTableTextToBin", file, table, ok);
 }
 
@@ -118,7 +125,8 @@ void VorelProtocol::ConvertSqlTableTextToBin()
     // A table of the current base: a name in SQL, not a path.
     const QString table = terminalText(in.string());
     QString filePath;
-    const bool ok = platform::mapTerminalPath(file, filePath) && handles.convertSqlTableTextToBin(table, filePath);
+    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(file, filePath)
+        && handles.convertSqlTableTextToBin(table, filePath);
     conversionDone("ConvertSqlTableTextToBin", file, table, ok);
 }
 
@@ -130,8 +138,8 @@ void VorelProtocol::ConvertTableV3TextToBin()
     QString filePath;
     QString tablePath;
     handles.sqlList.sortV3Table = sortV3Table;
-    const bool ok = platform::mapTerminalPath(file, filePath) && platform::mapTerminalPath(table, tablePath)
-        && handles.convertTableV3TextToBin(filePath, tablePath);
+    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(file, filePath)
+        && platform::mapTerminalPath(table, tablePath) && handles.convertTableV3TextToBin(filePath, tablePath);
     // Logged under the name the V3 conversion has always had in the log.
     conversionDone("ConvertTableTextToBinV3", file, table, ok);
 }
@@ -154,7 +162,8 @@ void VorelProtocol::ExecuteCommand()
     qint32 exitCode = 0;
     QString path;
     // A request cut before its wait flag does not say how to run the program: it runs not at all.
-    const bool ok = !in.isMalformed() && mapProgram(program, path)
+    // The null device and the start's report pipe.
+    const bool ok = !in.isMalformed() && platform::descriptorsToSpare(3) && mapProgram(program, path)
         && platform::executeCommand(path, parameters, wait != 0, exitCode,
                                     [this]() { return session && session->stopRequested(); });
     if (!ok)

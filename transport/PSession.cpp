@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <new>
 
@@ -33,11 +34,17 @@ QString peerText(const QHostAddress &address)
 }
 
 std::atomic<int> liveCount{0};
+std::atomic<int> capForTesting{0};
+
+qint64 monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
 std::atomic<int> PSession::usbPauseMs{4000};
-std::atomic<int> PSession::descriptorBudget{kDescriptorBudget};
 
 PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
     : QThread(parent), descriptor(descriptor), buffer(kBufferSize), widget(widget)
@@ -77,8 +84,15 @@ PSession::~PSession()
 
 int PSession::sessionCap(qint64 openFiles)
 {
-    const qint64 cap = (openFiles - kDescriptorReserve) / std::max(1, descriptorBudget.load());
+    if (const int cap = capForTesting.load())
+        return cap;
+    const qint64 cap = (openFiles - platform::kDescriptorReserve) / kDescriptorsPerSession;
     return int(std::min<qint64>(std::max<qint64>(cap, 1), INT_MAX));
+}
+
+void PSession::setSessionCapForTesting(int cap)
+{
+    capForTesting = cap;
 }
 
 int PSession::liveSessions()
@@ -89,10 +103,7 @@ int PSession::liveSessions()
 bool PSession::mayAdmit()
 {
     const qint64 limit = platform::openFileLimit();
-    if (liveSessions() >= sessionCap(limit))
-        return false;
-    const int open = platform::openDescriptorCount();
-    return open >= 0 && limit - open >= kDescriptorReserve;
+    return liveSessions() < sessionCap(limit) && platform::descriptorsToSpare(0);
 }
 
 void PSession::removeWidget()
@@ -116,6 +127,7 @@ void PSession::run()
     } catch (const std::bad_alloc &) {
         // The terminal is refused, not the server ended: what was opened is released as at
         // any end, without a log entry, which would need memory as well.
+        linkDescriptor = -1;
         try {
             if (port)
                 port->close();
@@ -150,12 +162,14 @@ void PSession::serve(std::unique_ptr<PNetPort> &net)
             return;
         netPort = net.get();
         port = netPort;
+        linkDescriptor = net->tcpSocket().socketDescriptor();
     }
     emit setMessage(tr("Connection is established"));
     debugWrite(tr("Session opened.") + QLatin1Char(' ') + tr("Mode:") + QLatin1Char(' ') + name);
 
     packetLoop();
 
+    linkDescriptor = -1;
     port->close();
     releaseEnd();
     protocol.cleanup();
@@ -269,6 +283,22 @@ void PSession::endSession()
     endRequested = true;
     if (endHandle.isValid())
         platform::shutdownSocket(endHandle.get());
+}
+
+bool PSession::stopRequested() const
+{
+    if (stopFlag.load() || linkClosed.load())
+        return true;
+    // Conversions ask for every line or record: mostly a look at the clock.
+    const qint64 now = monotonicNs();
+    if (now < nextLinkLookNs.load(std::memory_order_relaxed) || QThread::currentThread() != this
+        || linkDescriptor < 0)
+        return false;
+    nextLinkLookNs.store(now + qint64(kLinkLookMs) * 1000000, std::memory_order_relaxed);
+    if (!platform::peerHasClosed(linkDescriptor))
+        return false;
+    linkClosed = true;
+    return true;
 }
 
 bool PSession::endAll(const QList<PSession *> &sessions, bool processEvents, QDeadlineTimer deadline)

@@ -36,33 +36,25 @@ public:
     // still ends inside the buffer.
     static constexpr std::size_t kBufferSize = platform::kMaxRequest + 1000;
 
-    // The most descriptors one session can hold at once, from the caps of its command layer. A
-    // session serves one request at a time, so a conversion and a program start never overlap.
-    static constexpr int kDescriptorBudget =
-        2          // the socket and the duplicate that ends it
-        + PFileList::kMaxOpenFiles
-        + PSqlList::kMaxOpenBases * 3 // each base with its database, WAL and shm files
-        + 5;       // a conversion (its text file, the table's two files, a rollback journal, a
-                   // sort's spill file), or else a program start's report pipe
-    static_assert(kDescriptorBudget == 455, "the README gives the budget and the session cap it makes");
-    // Descriptors kept free for the process itself: its listeners, the debug log, settings
-    // writes, Qt's wake-ups and the accept of a connection that is then refused. While fewer
-    // are free, new connections are closed at once.
-    static constexpr int kDescriptorReserve = 32;
+    // What the session threads are bounded by: a session holds two descriptors idle (its socket
+    // and the duplicate that ends it) and up to about six at work, so eight each leaves margin.
+    // The per-session caps and the reserve, not this figure, keep the process alive when
+    // descriptors run out.
+    static constexpr int kDescriptorsPerSession = 8;
     // How long the program's end waits for its sessions; the program ends within 5 s.
     static constexpr int kEndWaitMs = 3500;
+    // How often long work looks whether its terminal is still there.
+    static constexpr int kLinkLookMs = 100;
 
-    // The budget the session cap is reckoned with: kDescriptorBudget unless a test of many
-    // terminals on a machine with a low descriptor limit lowers it.
-    static std::atomic<int> descriptorBudget;
-
-    // The sessions that may run at once under a limit of `openFiles` descriptors: so many that
-    // all of them at their caps still leave the reserve free, and always one.
+    // The session threads that may run at once under a limit of `openFiles` descriptors: one
+    // per kDescriptorsPerSession beyond the reserve, and always one.
     static int sessionCap(qint64 openFiles);
     // Sessions made and not yet deleted.
     static int liveSessions();
     // True when one more session may be made now: under the cap, with the reserve free.
     static bool mayAdmit();
+    // Bounds the sessions at once by `cap` instead (0: by the limit again).
+    static void setSessionCapForTesting(int cap);
 
     // A socket session: `descriptor` is the accepted socket, `widget` its row or null.
     PSession(qintptr descriptor, QObject *widget, QObject *parent);
@@ -82,7 +74,11 @@ public:
     // session is stopped), so the current wait ends at once; a session that has not opened its
     // link yet ends right after; long work sees stopRequested() and ends at its next safe point.
     void endSession();
-    bool stopRequested() const override { return stopFlag.load(); }
+    // True after endSession(), and once the terminal's socket link has closed: a reset, or an
+    // end of its sending side, which a full close and a half close alike show and nothing but
+    // a send (the reply, after the work) tells apart. Asked from the session thread, it looks at
+    // the link at most every kLinkLookMs, without reading request bytes.
+    bool stopRequested() const override;
 
     // Program end: asks each session to end, waits until every thread has finished or the
     // deadline has passed (with the main thread's events processed when `processEvents`), and
@@ -138,4 +134,8 @@ private:
     platform::UniqueFd endHandle;
     bool endRequested = false;
     std::atomic<bool> stopFlag{false};
+    // The socket of the link while it is open, for stopRequested(); session thread only.
+    qintptr linkDescriptor = -1;
+    mutable std::atomic<qint64> nextLinkLookNs{0};
+    mutable std::atomic<bool> linkClosed{false};
 };

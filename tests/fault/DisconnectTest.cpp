@@ -4,12 +4,11 @@
 #include "FaultSupport.h"
 
 #include "Helpers.h"
-#include "PRow.h"
 #include "PSession.h"
-#include "PTableV4.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <ostream>
 #include <sqlite3.h>
@@ -17,7 +16,7 @@
 
 namespace {
 
-enum class Leave { Close, Reset };
+enum class Leave { Close, Reset, SendingSideOnly };
 
 struct CutRow
 {
@@ -190,122 +189,137 @@ TEST_F(FaultTest, BluetoothTerminalLeavesInsideAHexReply)
     expectNothingLeft();
 }
 
-// Conversions: the terminal sends the request and leaves at once; the server goes on with the
-// conversion, finds the link gone when it answers, and ends the session with all files whole.
-class DuringConversion : public FaultTest
+// Long work: the terminal sends the request and leaves while it runs. The work stops as at
+// program end, within a second: a table keeps whole records with a matching index, a text whole
+// lines, an SQL table is rolled back, a program goes on alone. The next terminal is served at once.
+enum class Work { TextIntoV4, TextIntoSql, V4IntoText, Program };
+
+struct WorkRow
+{
+    const char *name;
+    Work work;
+    Leave leave;
+};
+
+void PrintTo(const WorkRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+class DuringLongWork : public FaultTest, public ::testing::WithParamInterface<WorkRow>
 {
 protected:
-    static QByteArray manyLines(int count)
+    static constexpr int kRecords = 300000;
+
+    static QByteArray lines()
     {
         QByteArray text;
-        for (int i = 0; i < count; ++i)
-            text += "item" + QByteArray::number(i) + ";" + QByteArray::number(i % 1000) + ".25;" + QByteArray::number(i % 7) + ",5\r\n";
+        for (int i = 0; i < kRecords; ++i)
+            text += "item" + QByteArray::number(i) + ";" + QByteArray::number(i % 1000) + ".25;"
+                + QByteArray::number(i % 7) + ",5\r\n";
         return text;
     }
 
-    // Sends the requests (each before the last opens something: result 1, handle 1), leaves right
-    // after the last, and waits until the session has gone; a bystander is answered meanwhile.
-    void leaveDuring(const QList<QByteArray> &requests)
+    // A goods table of kRecords records, laid out as the table code appends them.
+    static bool writeTable(const QString &table)
     {
-        markBaseline();
-        Client bystander, leaving;
-        bool sent = false;
-        bool served = false;
-        ASSERT_TRUE(runBeside([&]() {
-            if (!bystander.connectTo(port) || !leaving.connectTo(port))
-                return;
-            sent = true;
-            for (int i = 0; i + 1 < requests.size(); ++i)
-                sent = sent && leaving.call(requests[i]) == hex("00000001 00000001");
-            sent = sent && leaving.sendPacket(requests.last());
-            leaving.close();
-            served = answers(bystander);
-            bystander.close();
-        }, 60000));
-        ASSERT_TRUE(sent);
-        EXPECT_TRUE(served);
-        ASSERT_TRUE(sessionsGone(60000));
-        expectNothingLeft();
+        QByteArray bin = goodsHeader();
+        QByteArray ind;
+        char word[4];
+        for (int i = 0; i < kRecords; ++i) {
+            const QByteArray record = "item" + QByteArray::number(i) + '\0' + QByteArray(12, '\0');
+            writeUInt32BE(word, quint32(bin.size()));
+            ind.append(word, 4);
+            writeUInt32BE(word, quint32(record.size()));
+            ind.append(word, 4);
+            bin += record;
+        }
+        return writeAll(table + ".bin", bin) && writeAll(table + ".ind", ind);
     }
 };
 
-TEST_F(DuringConversion, TextIntoAV4TableAppendsWholeRecords)
+TEST_P(DuringLongWork, StopsWithinASecondOfItsTerminalLeaving)
 {
+    const WorkRow &row = GetParam();
     const QString table = dir.file(QStringLiteral("GOODS"));
     const QString text = dir.file(QStringLiteral("LINES.TXT"));
-    ASSERT_TRUE(writeAll(table + ".bin", goodsHeader()) && writeAll(table + ".ind", QByteArray()));
-    constexpr int kLines = 20000;
-    ASSERT_TRUE(writeAll(text, manyLines(kLines)));
-    leaveDuring({Request("ConvertTableTextToBin").str(terminalPath(text)).str(terminalPath(table))});
-
-    PTableV4 v4;
-    ASSERT_TRUE(v4.open(table));
-    EXPECT_EQ(v4.recordCount, kLines);
-    PRow row;
-    ASSERT_TRUE(v4.readRecord(kLines - 1, row));
-    EXPECT_EQ(row.text(0), QStringLiteral("item%1").arg(kLines - 1));
-    v4.close();
-}
-
-TEST_F(DuringConversion, TextIntoAnSqlTableKeepsTheBaseWhole)
-{
     const QString base = dir.file(QStringLiteral("BASE.DB"));
-    const QString text = dir.file(QStringLiteral("LINES.TXT"));
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(base).constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE GOODS(N INTEGER PRIMARY KEY AUTOINCREMENT, NAME, PRICE, WEIGHT);"
-                               "INSERT INTO GOODS(NAME) VALUES ('stored before');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    constexpr int kLines = 20000;
-    ASSERT_TRUE(writeAll(text, manyLines(kLines)));
-    leaveDuring({Request("OpenSqlBase").str(terminalPath(base)),
-                 Request("ConvertSqlTableTextToBin").str(terminalPath(text)).str(QByteArray("GOODS"))});
-
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(base).constData(), &db), SQLITE_OK);
-    sqlite3_stmt *statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*), min(NAME) = 'item0', (SELECT NAME FROM GOODS WHERE N = 1) "
-                                     "FROM GOODS",
-                                 -1, &statement, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(statement, 0), kLines + 1);
-    EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(statement, 2)), "stored before");
-    sqlite3_finalize(statement);
-    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)), "ok");
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-}
-
-TEST_F(DuringConversion, V4TableIntoTextLeavesTheTableAsItWas)
-{
-    const QString table = dir.file(QStringLiteral("GOODS"));
-    const QString text = dir.file(QStringLiteral("LINES.TXT"));
-    const QString out = dir.file(QStringLiteral("OUT.TXT"));
-    ASSERT_TRUE(writeAll(table + ".bin", goodsHeader()) && writeAll(table + ".ind", QByteArray()));
-    constexpr int kLines = 20000;
-    ASSERT_TRUE(writeAll(text, manyLines(kLines)));
-    bool filled = false;
-    ASSERT_TRUE(runBeside([&]() {
-        Client terminal;
-        filled = terminal.connectTo(port)
-            && terminal.call(Request("ConvertTableTextToBin").str(terminalPath(text)).str(terminalPath(table)))
-                == hex("00000001");
-    }, 60000));
-    ASSERT_TRUE(filled);
-    ASSERT_TRUE(sessionsGone());
+    QList<QByteArray> requests;
+    if (row.work == Work::TextIntoV4 || row.work == Work::TextIntoSql) {
+        ASSERT_TRUE(writeAll(text, lines()));
+    }
+    if (row.work == Work::TextIntoV4) {
+        ASSERT_TRUE(writeAll(table + ".bin", goodsHeader()) && writeAll(table + ".ind", QByteArray()));
+        requests << Request("ConvertTableTextToBin").str(terminalPath(text)).str(terminalPath(table));
+    } else if (row.work == Work::TextIntoSql) {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(base).constData(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE GOODS(N INTEGER PRIMARY KEY AUTOINCREMENT, NAME, PRICE, WEIGHT);"
+                                   "INSERT INTO GOODS(NAME) VALUES ('stored before');",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+        requests << Request("OpenSqlBase").str(terminalPath(base))
+                 << Request("ConvertSqlTableTextToBin").str(terminalPath(text)).str(QByteArray("GOODS"));
+    } else if (row.work == Work::V4IntoText) {
+        ASSERT_TRUE(writeTable(table));
+        requests << Request("ConvertTableBinToText").str(terminalPath(table)).str(terminalPath(text));
+    } else {
+        requests << Request("ExecuteCommand").str("sleep").str("3").word(1);
+    }
     const QByteArray binBefore = readAll(table + ".bin");
-    const QByteArray indBefore = readAll(table + ".ind");
+    markBaseline();
 
-    leaveDuring({Request("ConvertTableBinToText").str(terminalPath(table)).str(terminalPath(out))});
-    EXPECT_EQ(readAll(table + ".bin"), binBefore);
-    EXPECT_EQ(readAll(table + ".ind"), indBefore);
-    const QByteArray written = readAll(out);
-    EXPECT_EQ(written.count('\n'), kLines);
-    EXPECT_TRUE(written.startsWith("item0;0.25;")) << written.left(40).constData();
+    QElapsedTimer sinceLeaving;
+    qint64 nextServedMs = -1;
+    ASSERT_TRUE(runBeside([&]() {
+        Client leaving;
+        if (!leaving.connectTo(port) || (requests.size() == 2 && leaving.call(requests[0]) != hex("00000001 00000001"))
+            || !leaving.sendPacket(requests.last()))
+            return;
+        QThread::msleep(300);
+        if (row.leave == Leave::Reset)
+            resetConnection(leaving);
+        else if (row.leave == Leave::Close)
+            leaving.close();
+        else
+            ::shutdown(leaving.fd(), SHUT_WR);
+        sinceLeaving.start();
+        Client next;
+        if (next.connectTo(port) && answers(next))
+            nextServedMs = sinceLeaving.elapsed();
+    }));
+    ASSERT_TRUE(sinceLeaving.isValid());
+    EXPECT_GE(nextServedMs, 0);
+    EXPECT_LT(nextServedMs, 1000);
+    ASSERT_TRUE(sessionsGone(60000));
+    EXPECT_LT(sinceLeaving.elapsed(), 1000);
+    expectNothingLeft();
+
+    if (row.work == Work::TextIntoV4) {
+        const qint64 records = wholeV4Records(table);
+        EXPECT_GT(records, 0);
+        EXPECT_LT(records, kRecords);
+    } else if (row.work == Work::TextIntoSql) {
+        EXPECT_EQ(wholeBaseRows(base), 1) << "rolled back";
+    } else if (row.work == Work::V4IntoText) {
+        EXPECT_EQ(readAll(table + ".bin"), binBefore);
+        const QList<QByteArray> written = readAll(text).split('\n');
+        EXPECT_TRUE(written.last().isEmpty()) << "the text ends with a whole line";
+        EXPECT_GT(written.size(), 1);
+        EXPECT_LT(written.size() - 1, kRecords);
+        for (int n = 0; n + 1 < written.size(); ++n)
+            ASSERT_TRUE(written[n].startsWith("item" + QByteArray::number(n) + ";")) << written[n].constData();
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DuringLongWork,
+    ::testing::Values(WorkRow{"TextIntoAV4TableThenReset", Work::TextIntoV4, Leave::Reset},
+                      WorkRow{"TextIntoAnSqlTableThenClose", Work::TextIntoSql, Leave::Close},
+                      WorkRow{"V4TableIntoTextThenReset", Work::V4IntoText, Leave::Reset},
+                      // The end of its sending side is all the server sees of a close as well.
+                      WorkRow{"WaitForAProgramThenEndOfSending", Work::Program, Leave::SendingSideOnly}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -52,7 +52,7 @@ protected:
     // From here on, what the case itself holds (its files' contents, its requests) counts as
     // there before; the session count must be 0.
     void markBaseline() { before = currentResources(); }
-    // Descriptors and threads back where they were at the baseline, and the heap within
+    // Descriptors back where they were at the baseline, threads no more, and the heap within
     // `heapSlack` bytes of it; a session's buffers alone are 7 MiB.
     void expectNothingLeft(qint64 heapSlack = 1 << 20);
     // A client that was connected before the fault gets its answers.
@@ -60,7 +60,6 @@ protected:
 
     TempDir dir{true};
     ScopedSettings timeouts{[](PSettings &s) { s.networkTimeout = 10; }};
-    ScopedSessionBudget crowd;
     TestFrontEnd front;
     std::unique_ptr<CountingServer> server;
     quint16 port = 0;
@@ -102,3 +101,9 @@ QByteArray patternBytes(int size, char seed);
 // The header of a V4 goods table: name (text), price (hundredths, 2 decimals), weight (decimal);
 // every field imported and exported.
 QByteArray goodsHeader();
+
+// The records of a V4 goods table filled with "item0", "item1", ..., each whole and with its index
+// entry; -1 when the table does not open or a record is not whole.
+qint64 wholeV4Records(const QString &table);
+// The rows of the table GOODS of an SQL base that passes its integrity check; -1 otherwise.
+int wholeBaseRows(const QString &base);

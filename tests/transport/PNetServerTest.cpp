@@ -105,7 +105,6 @@ protected:
 
     TempDir dir{true};
     ScopedSettings timeouts{[](PSettings &s) { s.networkTimeout = 5; }};
-    ScopedSessionBudget crowd;
     SessionTracker tracker;
     TestFrontEnd front;
     std::unique_ptr<TrackedNetServer> server;

@@ -174,15 +174,14 @@ TEST_F(SessionTest, EndAskedBeforeTheLinkOpensEndsRightAfter)
     EXPECT_EQ(log().size(), 2);
 }
 
-TEST(SessionCap, EverySessionAtItsCapsStillLeavesTheReserve)
+TEST(SessionCap, EightDescriptorsASessionBeyondTheReserve)
 {
-    const int budget = PSession::kDescriptorBudget;
-    const int reserve = PSession::kDescriptorReserve;
-    EXPECT_EQ(PSession::sessionCap(64), 1) << "a small limit still serves one terminal";
-    EXPECT_EQ(PSession::sessionCap(reserve + 2 * budget), 2);
-    EXPECT_EQ(PSession::sessionCap(reserve + 2 * budget - 1), 1);
-    EXPECT_EQ(PSession::sessionCap(524288), (524288 - reserve) / budget);
-    EXPECT_GE(PSession::sessionCap(qint64(1) << 40), 1) << "no overflow past INT_MAX";
+    EXPECT_EQ(PSession::sessionCap(40), 1) << "a small limit still serves one terminal";
+    EXPECT_EQ(PSession::sessionCap(1024), 124);
+    EXPECT_EQ(PSession::sessionCap(4096), 508);
+    EXPECT_EQ(PSession::sessionCap(20000), 2496);
+    EXPECT_EQ(PSession::sessionCap(524288), 65532);
+    EXPECT_EQ(PSession::sessionCap(qint64(1) << 40), INT_MAX) << "no overflow past INT_MAX";
 }
 
 TEST_F(SessionTest, IdleSessionHoldsItsSocketAndOneDuplicateOnly)
@@ -302,8 +301,11 @@ TEST_F(Admission, ASessionWithoutItsBuffersIsRefused)
 
 TEST_F(Admission, PastTheSessionCapTheNextTerminalIsRefusedUntilOneLeaves)
 {
-    // A budget so large that one session is the cap under any limit.
-    ScopedSessionBudget huge(INT_MAX / 2);
+    struct OneSession
+    {
+        OneSession() { PSession::setSessionCapForTesting(1); }
+        ~OneSession() { PSession::setSessionCapForTesting(0); }
+    } cap;
     const quint16 port = quint16(server->port);
     Client first;
     ASSERT_TRUE(runBeside([&]() { first.connectTo(port) && first.call(Request("CONNECT")) == "OK"; }));

@@ -1,7 +1,6 @@
 #include "TransportSupport.h"
 
 #include "Helpers.h"
-#include "PSession.h"
 #include "TempDir.h"
 
 #include <QCoreApplication>
@@ -224,16 +223,6 @@ ScopedSettings::ScopedSettings(const std::function<void(PSettings &)> &change)
 ScopedSettings::~ScopedSettings()
 {
     settings.store(saved);
-}
-
-ScopedSessionBudget::ScopedSessionBudget(int descriptors)
-    : saved(PSession::descriptorBudget.exchange(descriptors))
-{
-}
-
-ScopedSessionBudget::~ScopedSessionBudget()
-{
-    PSession::descriptorBudget = saved;
 }
 
 QStringList logEntries(const QString &path)

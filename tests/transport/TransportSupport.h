@@ -69,20 +69,6 @@ private:
     PSettings saved;
 };
 
-// Sessions reckoned at a few descriptors each for its lifetime: a crowd of terminals then fits
-// the session cap even under a low descriptor limit.
-class ScopedSessionBudget
-{
-public:
-    explicit ScopedSessionBudget(int descriptors = 8);
-    ~ScopedSessionBudget();
-    ScopedSessionBudget(const ScopedSessionBudget &) = delete;
-    ScopedSessionBudget &operator=(const ScopedSessionBudget &) = delete;
-
-private:
-    int saved;
-};
-
 // The entries of the debug log file, oldest first, without their time and thread line.
 QStringList logEntries(const QString &path);
 
