@@ -237,10 +237,9 @@ const QString kDaemonConnection = QStringLiteral("vorel-fake-bluez");
 const QString kClientConnection = QStringLiteral("vorel-bluez-client");
 } // namespace
 
-FakeBluezBus::FakeBluezBus(QDBusVirtualObject &daemon)
-    : fake(daemon)
+FakeBluezBus::FakeBluezBus(QDBusVirtualObject &fake)
+    : server(fake)
 {
-    context.moveToThread(&server);
     fake.moveToThread(&server);
 }
 
@@ -248,17 +247,30 @@ FakeBluezBus::~FakeBluezBus()
 {
     client = QDBusConnection(QString());
     QDBusConnection::disconnectFromBus(kClientConnection);
-    if (server.isRunning()) {
-        QMetaObject::invokeMethod(
-            &context, []() { QDBusConnection::disconnectFromBus(kDaemonConnection); },
-            Qt::BlockingQueuedConnection);
-        server.quit();
-        server.wait();
-    }
+    server.quit();
+    server.wait();
     if (daemon.state() != QProcess::NotRunning) {
         daemon.kill();
         daemon.waitForFinished(5000);
     }
+}
+
+void FakeBluezBus::DaemonThread::run()
+{
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, kDaemonConnection);
+        served = bus.registerService(QStringLiteral("org.bluez"))
+                && bus.registerVirtualObject(QStringLiteral("/"), &fake, QDBusConnection::SubPath)
+            ? 1 : -1;
+        // A quit that came before the loop ends it at once.
+        if (served == 1)
+            exec();
+        // Qt's bus thread deletes the connection some time after it is dropped, and then visits
+        // every object still registered with it: the stand-in, which the test may have destroyed
+        // by then, is taken off here, before the thread ends.
+        bus.unregisterObject(QStringLiteral("/"));
+    }
+    QDBusConnection::disconnectFromBus(kDaemonConnection);
 }
 
 bool FakeBluezBus::available()
@@ -272,27 +284,21 @@ bool FakeBluezBus::start()
                  {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (!daemon.waitForStarted(5000))
         return false;
+    QString address;
     while (address.isEmpty() && daemon.waitForReadyRead(5000))
         address = QString::fromUtf8(daemon.readLine()).trimmed();
     if (address.isEmpty())
         return false;
 
+    // The thread lives until the destructor, so a connection that comes after the wait below
+    // gave up still finds everything it uses.
+    server.address = address;
     server.start();
-    std::atomic<int> served{0};
-    QMetaObject::invokeMethod(
-        &context,
-        [this, &served]() {
-            QDBusConnection bus = QDBusConnection::connectToBus(address, kDaemonConnection);
-            served = bus.registerService(QStringLiteral("org.bluez"))
-                    && bus.registerVirtualObject(QStringLiteral("/"), &fake, QDBusConnection::SubPath)
-                ? 1 : -1;
-        },
-        Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
-    while (served == 0 && timer.elapsed() < 5000)
+    while (server.served == 0 && timer.elapsed() < 5000)
         QThread::msleep(5);
-    if (served != 1)
+    if (server.served != 1)
         return false;
     client = QDBusConnection::connectToBus(address, kClientConnection);
     return client.isConnected();

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QThread>
 
+#include <atomic>
+
 class QDBusVirtualObject;
 
 // Stand-ins for the system's Bluetooth and IrDA layers. Each puts itself in place while it lives.
@@ -120,8 +122,22 @@ QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices);
 // until they are answered. The stand-in object moves to that thread.
 class FakeBluezBus
 {
+    // Connects the stand-in, serves it until told to quit, then drops its connection. What it
+    // needs is set before it starts, so it shares nothing else with the test's thread.
+    class DaemonThread : public QThread
+    {
+    public:
+        explicit DaemonThread(QDBusVirtualObject &fake) : fake(fake) {}
+        void run() override;
+
+        QDBusVirtualObject &fake;
+        QString address;
+        // 0 while connecting, then 1 when served, -1 when the bus refused.
+        std::atomic<int> served{0};
+    };
+
 public:
-    explicit FakeBluezBus(QDBusVirtualObject &daemon);
+    explicit FakeBluezBus(QDBusVirtualObject &fake);
     ~FakeBluezBus();
     FakeBluezBus(const FakeBluezBus &) = delete;
     FakeBluezBus &operator=(const FakeBluezBus &) = delete;
@@ -135,9 +151,6 @@ public:
     QDBusConnection client{QString()};
 
 private:
-    QDBusVirtualObject &fake;
     QProcess daemon;
-    QString address;
-    QThread server;
-    QObject context;
+    DaemonThread server;
 };
