@@ -20,19 +20,36 @@ namespace {
 
 constexpr int kFirstNumber = 256;
 
-// Stand-in stacks alive; the strict sends last as long as any of them (main thread only).
+std::atomic<int> largestSend{0};
+
+platform::SocketTransfer chargedSend(qintptr descriptor, const char *head, int headLength, const char *data, int length,
+                                     bool mayWait, int &count)
+{
+    const int bytes = headLength + length;
+    int largest = largestSend.load();
+    while (bytes > largest && !largestSend.compare_exchange_weak(largest, bytes)) {
+    }
+    if (radioCharge(bytes) > platform::sendBufferSize(descriptor)) {
+        count = 0;
+        return platform::SocketTransfer::WouldWait;
+    }
+    return platform::sendSome(descriptor, head, headLength, data, length, mayWait, count);
+}
+
+// Stand-in stacks alive; the radio's sends last as long as any of them (main thread only).
 int strictStacks = 0;
 
 void strictStackMade()
 {
+    largestSend = 0;
     if (strictStacks++ == 0)
-        platform::setWholeMessageSends(true);
+        platform::setRadioSendForTesting(chargedSend);
 }
 
 void strictStackGone()
 {
     if (--strictStacks == 0)
-        platform::setWholeMessageSends(false);
+        platform::setRadioSendForTesting(nullptr);
 }
 
 socklen_t abstractAddress(const QByteArray &name, sockaddr_un &address)
@@ -85,13 +102,23 @@ bool isOpen(int fd)
     return fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
 }
 
-int makeRadioStrict(qintptr socket)
+qint64 radioCharge(qint64 bytes)
+{
+    const qint64 frames = (bytes + kRadioFrame - 1) / kRadioFrame;
+    return bytes + frames * kRadioFrameOverhead;
+}
+
+int makeRadioStrict(qintptr socket, int asked)
 {
     if (socket < 0)
         return -1;
-    const int size = kRadioSendBuffer;
-    ::setsockopt(int(socket), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    ::setsockopt(int(socket), SOL_SOCKET, SO_SNDBUF, &asked, sizeof asked);
     return platform::sendBufferSize(socket);
+}
+
+int largestRadioSend()
+{
+    return largestSend.load();
 }
 
 FakeBluetoothStack::FakeBluetoothStack()
@@ -149,7 +176,7 @@ void FakeBluetoothStack::withdraw()
 
 bool FakeBluetoothStack::peerAddress(qintptr socket, quint64 &address)
 {
-    sendBuffer = makeRadioStrict(socket);
+    sendBuffer = makeRadioStrict(socket, askedSendBuffer);
     if (!knowsPeer)
         return false;
     address = peer;
@@ -180,7 +207,7 @@ bool FakeIrdaStack::listen(qintptr &socket, bool ircomm)
 
 bool FakeIrdaStack::deviceList(qintptr socket, QByteArray &bytes)
 {
-    sendBuffer = makeRadioStrict(socket);
+    sendBuffer = makeRadioStrict(socket, askedSendBuffer);
     if (listFails)
         return false;
     bytes = list;
