@@ -13,7 +13,8 @@ constexpr int kCallWaitMs = 2000;
 // True when the daemon holds its name on the bus.
 bool running(const QDBusConnection &bus);
 
-// One method call to the daemon; true with the reply's arguments when it answered without error.
+// One method call to the daemon, made only while it holds its name; true with the reply's
+// arguments when it answered without error.
 bool call(const QDBusConnection &bus, const QString &path, const QString &interface,
           const QString &method, const QVariantList &arguments, QVariantList &reply);
 

@@ -76,7 +76,7 @@ int sendBufferSize(qintptr descriptor)
 
 namespace {
 
-std::atomic<bool> wholeMessageSends{false};
+std::atomic<SendFunction> radioSendForTesting{nullptr};
 
 SocketTransfer outcome(ssize_t n, int &count)
 {
@@ -90,11 +90,6 @@ SocketTransfer outcome(ssize_t n, int &count)
 }
 
 } // namespace
-
-void setWholeMessageSends(bool on)
-{
-    wholeMessageSends.store(on);
-}
 
 SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool mayWait, int &count)
 {
@@ -123,12 +118,6 @@ SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, co
         count = 0;
         return SocketTransfer::Moved;
     }
-    if (wholeMessageSends.load(std::memory_order_relaxed)
-        && qint64(headLength) + length > qint64(sendBufferSize(descriptor))) {
-        count = 0;
-        errno = EAGAIN;
-        return SocketTransfer::WouldWait;
-    }
     ssize_t n;
     do {
         n = ::sendmsg(int(descriptor), &message, flags);
@@ -137,6 +126,17 @@ SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, co
     if (n == 0)
         return SocketTransfer::Failed;
     return outcome(n, count);
+}
+
+SendFunction radioSend()
+{
+    const SendFunction standIn = radioSendForTesting.load();
+    return standIn ? standIn : sendSome;
+}
+
+void setRadioSendForTesting(SendFunction send)
+{
+    radioSendForTesting.store(send);
 }
 
 bool widenListenQueue(qintptr descriptor)

@@ -37,12 +37,6 @@ bool setSocketWait(qintptr descriptor, int milliseconds);
 // The socket's send buffer in bytes as the kernel counts it; -1 when it cannot be read.
 int sendBufferSize(qintptr descriptor);
 
-// Test seam for the radio links: the kernel builds a whole RFCOMM message before sending any of
-// it, so a send larger than the socket's send buffer waits out its time-out and fails however
-// fast the peer reads. While on, every send here refuses such a message (at once, where the link
-// would first wait), so a stand-in link over local sockets is as strict. Off by default.
-void setWholeMessageSends(bool on);
-
 // The outcome of one receive or send on a blocking socket.
 enum class SocketTransfer {
     Moved,     // `count` bytes, at least one when there was anything to move
@@ -60,5 +54,13 @@ SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool ma
 // two that went. Waiting as for receiveSome.
 SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, const char *data, int length,
                         bool mayWait, int &count);
+
+using SendFunction = SocketTransfer (*)(qintptr descriptor, const char *head, int headLength, const char *data,
+                                        int length, bool mayWait, int &count);
+// The send of the Bluetooth and IrDA links, taken by each port as it opens: sendSome.
+SendFunction radioSend();
+// Test seam: a stand-in radio link over local sockets puts in its own send, which charges each
+// send as the radio's kernel does; null puts sendSome back. Ports already open keep theirs.
+void setRadioSendForTesting(SendFunction send);
 
 } // namespace platform

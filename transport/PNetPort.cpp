@@ -46,21 +46,25 @@ bool PNetPort::open()
         socket.abort();
         return false;
     }
-    if (type != ConnectionType::Network)
+    if (type != ConnectionType::Network) {
         pieceLimit = radioPiece(platform::sendBufferSize(socket.socketDescriptor()));
+        sendFunction = platform::radioSend();
+    }
     return true;
 }
 
-// The kernel builds an RFCOMM send whole, frame by frame, inside the socket's send buffer before
-// any of it leaves, and the buffer counts each frame's bookkeeping as well as its data: a send
-// near the buffer's size or above waits out the time-out and fails however fast the terminal
-// reads. A quarter of the buffer leaves room for the bookkeeping.
+// The kernel builds an RFCOMM send whole, as frames of the link's frame size, inside the socket's
+// send buffer before any of it leaves, and charges each frame at its true size: about 770 bytes
+// for the default frame of 127, six times its data. A send whose frames do not fit waits out the
+// time-out and fails however fast the terminal reads. A twelfth of the buffer is charged about
+// half of it, so one piece fits while the one before still drains. And at most 4 KiB, about that
+// share of RFCOMM's default buffer of 50,800 bytes, whatever buffer a link reports.
 int PNetPort::radioPiece(int sendBuffer)
 {
-    constexpr int kUnknownBufferPiece = 4096;
+    constexpr int kMaxPiece = 4096;
     if (sendBuffer <= 0)
-        return kUnknownBufferPiece;
-    return qMax(1, sendBuffer / 4);
+        return kMaxPiece;
+    return qBound(1, sendBuffer / 12, kMaxPiece);
 }
 
 // Reading and writing go straight to the descriptor, in blocking mode with the setting as the
@@ -162,7 +166,7 @@ bool PNetPort::send(const char *data, int length)
             pieceData = qMin(length, pieceLimit - pieceHead);
         }
         int count = 0;
-        switch (platform::sendSome(fd, head, pieceHead, data, pieceData, waited, count)) {
+        switch (sendFunction(fd, head, pieceHead, data, pieceData, waited, count)) {
         case platform::SocketTransfer::Moved: {
             const int fromHead = qMin(count, headLength);
             head += fromHead;

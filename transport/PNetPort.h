@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NativeSocket.h"
 #include "PDataPort.h"
 
 #include <QTcpSocket>
@@ -49,6 +50,7 @@ private:
     int appliedWait = INT_MIN;
     // The most one send hands a radio link (see open()); 0 on TCP, which takes a reply whole.
     int pieceLimit = 0;
+    platform::SendFunction sendFunction = platform::sendSome;
     // A length word held back to leave with its payload.
     char pendingHead[4];
     int pendingLength = 0;

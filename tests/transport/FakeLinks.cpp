@@ -20,19 +20,36 @@ namespace {
 
 constexpr int kFirstNumber = 256;
 
-// Stand-in stacks alive; the strict sends last as long as any of them (main thread only).
+std::atomic<int> largestSend{0};
+
+platform::SocketTransfer chargedSend(qintptr descriptor, const char *head, int headLength, const char *data, int length,
+                                     bool mayWait, int &count)
+{
+    const int bytes = headLength + length;
+    int largest = largestSend.load();
+    while (bytes > largest && !largestSend.compare_exchange_weak(largest, bytes)) {
+    }
+    if (radioCharge(bytes) > platform::sendBufferSize(descriptor)) {
+        count = 0;
+        return platform::SocketTransfer::WouldWait;
+    }
+    return platform::sendSome(descriptor, head, headLength, data, length, mayWait, count);
+}
+
+// Stand-in stacks alive; the radio's sends last as long as any of them (main thread only).
 int strictStacks = 0;
 
 void strictStackMade()
 {
+    largestSend = 0;
     if (strictStacks++ == 0)
-        platform::setWholeMessageSends(true);
+        platform::setRadioSendForTesting(chargedSend);
 }
 
 void strictStackGone()
 {
     if (--strictStacks == 0)
-        platform::setWholeMessageSends(false);
+        platform::setRadioSendForTesting(nullptr);
 }
 
 socklen_t abstractAddress(const QByteArray &name, sockaddr_un &address)
@@ -85,13 +102,23 @@ bool isOpen(int fd)
     return fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
 }
 
-int makeRadioStrict(qintptr socket)
+qint64 radioCharge(qint64 bytes)
+{
+    const qint64 frames = (bytes + kRadioFrame - 1) / kRadioFrame;
+    return bytes + frames * kRadioFrameOverhead;
+}
+
+int makeRadioStrict(qintptr socket, int asked)
 {
     if (socket < 0)
         return -1;
-    const int size = kRadioSendBuffer;
-    ::setsockopt(int(socket), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    ::setsockopt(int(socket), SOL_SOCKET, SO_SNDBUF, &asked, sizeof asked);
     return platform::sendBufferSize(socket);
+}
+
+int largestRadioSend()
+{
+    return largestSend.load();
 }
 
 FakeBluetoothStack::FakeBluetoothStack()
@@ -149,7 +176,7 @@ void FakeBluetoothStack::withdraw()
 
 bool FakeBluetoothStack::peerAddress(qintptr socket, quint64 &address)
 {
-    sendBuffer = makeRadioStrict(socket);
+    sendBuffer = makeRadioStrict(socket, askedSendBuffer);
     if (!knowsPeer)
         return false;
     address = peer;
@@ -180,7 +207,7 @@ bool FakeIrdaStack::listen(qintptr &socket, bool ircomm)
 
 bool FakeIrdaStack::deviceList(qintptr socket, QByteArray &bytes)
 {
-    sendBuffer = makeRadioStrict(socket);
+    sendBuffer = makeRadioStrict(socket, askedSendBuffer);
     if (listFails)
         return false;
     bytes = list;
@@ -237,10 +264,9 @@ const QString kDaemonConnection = QStringLiteral("vorel-fake-bluez");
 const QString kClientConnection = QStringLiteral("vorel-bluez-client");
 } // namespace
 
-FakeBluezBus::FakeBluezBus(QDBusVirtualObject &daemon)
-    : fake(daemon)
+FakeBluezBus::FakeBluezBus(QDBusVirtualObject &fake)
+    : server(fake)
 {
-    context.moveToThread(&server);
     fake.moveToThread(&server);
 }
 
@@ -248,17 +274,30 @@ FakeBluezBus::~FakeBluezBus()
 {
     client = QDBusConnection(QString());
     QDBusConnection::disconnectFromBus(kClientConnection);
-    if (server.isRunning()) {
-        QMetaObject::invokeMethod(
-            &context, []() { QDBusConnection::disconnectFromBus(kDaemonConnection); },
-            Qt::BlockingQueuedConnection);
-        server.quit();
-        server.wait();
-    }
+    server.quit();
+    server.wait();
     if (daemon.state() != QProcess::NotRunning) {
         daemon.kill();
         daemon.waitForFinished(5000);
     }
+}
+
+void FakeBluezBus::DaemonThread::run()
+{
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, kDaemonConnection);
+        served = bus.registerService(QStringLiteral("org.bluez"))
+                && bus.registerVirtualObject(QStringLiteral("/"), &fake, QDBusConnection::SubPath)
+            ? 1 : -1;
+        // A quit that came before the loop ends it at once.
+        if (served == 1)
+            exec();
+        // Qt's bus thread deletes the connection some time after it is dropped, and then visits
+        // every object still registered with it: the stand-in, which the test may have destroyed
+        // by then, is taken off here, before the thread ends.
+        bus.unregisterObject(QStringLiteral("/"));
+    }
+    QDBusConnection::disconnectFromBus(kDaemonConnection);
 }
 
 bool FakeBluezBus::available()
@@ -272,27 +311,21 @@ bool FakeBluezBus::start()
                  {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (!daemon.waitForStarted(5000))
         return false;
+    QString address;
     while (address.isEmpty() && daemon.waitForReadyRead(5000))
         address = QString::fromUtf8(daemon.readLine()).trimmed();
     if (address.isEmpty())
         return false;
 
+    // The thread lives until the destructor, so a connection that comes after the wait below
+    // gave up still finds everything it uses.
+    server.address = address;
     server.start();
-    std::atomic<int> served{0};
-    QMetaObject::invokeMethod(
-        &context,
-        [this, &served]() {
-            QDBusConnection bus = QDBusConnection::connectToBus(address, kDaemonConnection);
-            served = bus.registerService(QStringLiteral("org.bluez"))
-                    && bus.registerVirtualObject(QStringLiteral("/"), &fake, QDBusConnection::SubPath)
-                ? 1 : -1;
-        },
-        Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
-    while (served == 0 && timer.elapsed() < 5000)
+    while (server.served == 0 && timer.elapsed() < 5000)
         QThread::msleep(5);
-    if (served != 1)
+    if (server.served != 1)
         return false;
     client = QDBusConnection::connectToBus(address, kClientConnection);
     return client.isConnected();

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QThread>
 
+#include <atomic>
+
 class QDBusVirtualObject;
 
 // Stand-ins for the system's Bluetooth and IrDA layers. Each puts itself in place while it lives.
@@ -26,14 +28,24 @@ int connectLocal(const QByteArray &name);
 // True while `fd` is an open descriptor.
 bool isOpen(int fd);
 
-// The send buffer the stand-ins give each accepted socket, as asked of the kernel (which
-// doubles it): small, as a radio link's is next to a 1 MiB reply.
+// The send buffer the stand-ins give each accepted socket by default, as asked of the kernel
+// (which doubles it): small, as a radio link's is next to a 1 MiB reply.
 constexpr int kRadioSendBuffer = 4096;
-// Makes an accepted socket as strict as a radio link's: the small send buffer, and while any
-// stand-in stack lives a send larger than that buffer fails (see platform::setWholeMessageSends).
-// The stacks do it where they first see the socket: the listener asks them for the peer's name
-// before the session starts. Gives the buffer's size in the kernel's count; -1 for no socket.
-int makeRadioStrict(qintptr socket);
+// The stand-in radio's frame, RFCOMM's default, and what its kernel charges a frame on top of the
+// frame's bytes: about 770 bytes for a full one.
+constexpr int kRadioFrame = 127;
+constexpr int kRadioFrameOverhead = 643;
+// What one send of `bytes` costs the send buffer of the stand-in radio.
+qint64 radioCharge(qint64 bytes);
+// Gives an accepted socket the send buffer `asked` of the kernel; the stacks do it where they
+// first see the socket (the listener asks them for the peer's name before the session starts).
+// Gives the buffer's size in the kernel's count; -1 for no socket.
+int makeRadioStrict(qintptr socket, int asked);
+// While any stand-in stack lives, radio ports send as the radio's kernel takes a send: whole or
+// not at all. A send whose charge exceeds the socket's send buffer never leaves; the stand-in
+// refuses it at once, where the kernel would wait out the time-out first. The largest send asked
+// for since the last stand-in stack was made.
+int largestRadioSend();
 
 class FakeBluetoothStack : public platform::BluetoothStack
 {
@@ -61,7 +73,9 @@ public:
     // listener closed it before taking the record back). A listener that closed the number once
     // more afterwards would close this instead: the test checks it is still open.
     int sentinel = -1;
-    // The send buffer of the last accepted socket, in the kernel's count; -1 before any.
+    // The send buffer asked for each accepted socket, and the last one's in the kernel's count
+    // (-1 before any).
+    int askedSendBuffer = kRadioSendBuffer;
     int sendBuffer = -1;
 
 private:
@@ -82,6 +96,7 @@ public:
     QByteArray list;
     QByteArray name;
     QList<bool> listens;
+    int askedSendBuffer = kRadioSendBuffer;
     int sendBuffer = -1;
 
 private:
@@ -120,8 +135,22 @@ QByteArray irdaList(quint32 count, const QList<IrdaDevice> &devices);
 // until they are answered. The stand-in object moves to that thread.
 class FakeBluezBus
 {
+    // Connects the stand-in, serves it until told to quit, then drops its connection. What it
+    // needs is set before it starts, so it shares nothing else with the test's thread.
+    class DaemonThread : public QThread
+    {
+    public:
+        explicit DaemonThread(QDBusVirtualObject &fake) : fake(fake) {}
+        void run() override;
+
+        QDBusVirtualObject &fake;
+        QString address;
+        // 0 while connecting, then 1 when served, -1 when the bus refused.
+        std::atomic<int> served{0};
+    };
+
 public:
-    explicit FakeBluezBus(QDBusVirtualObject &daemon);
+    explicit FakeBluezBus(QDBusVirtualObject &fake);
     ~FakeBluezBus();
     FakeBluezBus(const FakeBluezBus &) = delete;
     FakeBluezBus &operator=(const FakeBluezBus &) = delete;
@@ -135,9 +164,6 @@ public:
     QDBusConnection client{QString()};
 
 private:
-    QDBusVirtualObject &fake;
     QProcess daemon;
-    QString address;
-    QThread server;
-    QObject context;
+    DaemonThread server;
 };
