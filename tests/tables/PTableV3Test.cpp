@@ -157,7 +157,7 @@ TEST_F(PTableV3Test, UnopenableRecordFileIsTriedTenTimes)
 TEST_F(PTableV3Test, RecordFileThatIsNoRegularFileIsRefusedAtOnce)
 {
     ASSERT_TRUE(writeAll(base() + ".hdr", layout({{1, 2}})));
-    setTableOpenRetryDelay(1000);
+    platform::setTableOpenRetryDelayForTesting(1000);
     QElapsedTimer timer;
     timer.start();
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("t.bin")));

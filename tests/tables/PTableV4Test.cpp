@@ -207,7 +207,7 @@ TEST_F(PTableV4Test, UnopenableIndexIsTriedTenTimes)
 TEST_F(PTableV4Test, IndexThatIsNoRegularFileIsRefusedAtOnce)
 {
     ASSERT_TRUE(writeAll(base() + ".bin", header({{1}})));
-    setTableOpenRetryDelay(1000);
+    platform::setTableOpenRetryDelayForTesting(1000);
     QElapsedTimer timer;
     timer.start();
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("t.ind")));
@@ -225,7 +225,7 @@ TEST_F(PTableV4Test, ASecondWriterWaitsUntilAStopEndsTheWaitReadersDoNotWait)
 {
     ASSERT_TRUE(writeAll(base() + ".bin", header({{1}})));
     ASSERT_TRUE(writeAll(base() + ".ind", QByteArray()));
-    setTableOpenRetryDelay(1000);
+    platform::setTableOpenRetryDelayForTesting(1000);
     ASSERT_TRUE(table.open(base()));
     const auto noWait = [] { return true; };
     PTableV4 readers[2];

@@ -2,6 +2,7 @@
 
 #include "PSettings.h"
 #include "TableFileIO.h"
+#include "TestSeams.h"
 #include "WriteFault.h"
 
 #include <QByteArray>
@@ -46,13 +47,13 @@ public:
         PSettings s;
         s.setDefaults();
         settings.store(s);
-        setTableOpenRetryDelay(kFastRetryMs);
+        platform::setTableOpenRetryDelayForTesting(kFastRetryMs);
         platform::disarmWriteFault();
     }
     ~TableFilesEnvironment()
     {
         platform::disarmWriteFault();
-        setTableOpenRetryDelay(kDefaultTableOpenRetryDelayMs);
+        platform::setTableOpenRetryDelayForTesting(platform::kDefaultTableOpenRetryDelayMs);
         PSettings s;
         s.setDefaults();
         settings.store(s);
