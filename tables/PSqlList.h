@@ -103,6 +103,10 @@ private:
     bool splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
                    TextLineDecoder &decoder) const;
     static void joinLine(QByteArray &line, const PRow &row, const Format &format);
+    // Text into a V3 or V4 table: the checks, the opens and the close around its worker.
+    template <typename Table>
+    bool textToTable(const QString &fileName, const QString &tableName,
+                     bool (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &));
 
     // The file names travel beside the files: a file opened as a regular file has no name.
     Rows textToSqlTable(PSqlTable &table, QFile &file, const QString &fileName, const Format &format);

@@ -157,15 +157,17 @@ PSqlList::Rows PSqlList::textToSqlTable(PSqlTable &table, QFile &file, const QSt
     return end;
 }
 
-bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &tableName)
+template <typename Table>
+bool PSqlList::textToTable(const QString &fileName, const QString &tableName,
+                           bool (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &))
 {
     const Format format = currentFormat();
-    const TableFileNames files = PTableV3::fileNames(tableName);
+    const TableFileNames files = Table::fileNames(tableName);
     if (!format.tableCodec || !QFile::exists(fileName) || !tableFilesExist(files))
         return false;
     if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
-    PTableV3 table;
+    Table table;
     if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
     QFile file;
@@ -173,10 +175,14 @@ bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &t
         table.close();
         return false;
     }
-    const bool ok = sortV3Table ? textToTableV3Sorted(table, file, fileName, format)
-                                : textToTableV3(table, file, fileName, format);
+    const bool ok = (this->*worker)(table, file, fileName, format);
     const bool closed = table.close();
     return ok && closed;
+}
+
+bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &tableName)
+{
+    return textToTable(fileName, tableName, sortV3Table ? &PSqlList::textToTableV3Sorted : &PSqlList::textToTableV3);
 }
 
 bool PSqlList::textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
@@ -200,12 +206,12 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
     if (file.size() == 0)
         return false;
     const int fieldCount = table.fieldCount;
-    PSqlBase memory;
-    if (!memory.open(QString()))
+    PSqlBase sortBase;
+    if (!sortBase.open(QString()))
         return false;
-    memory.setJournalMode(QStringLiteral("OFF"));
+    sortBase.setJournalMode(QStringLiteral("OFF"));
     PSqlTable list;
-    list.attach(memory, QStringLiteral("List"));
+    list.attach(sortBase, QStringLiteral("List"));
     QStringList columns;
     for (int i = 1; i <= fieldCount; ++i)
         columns << QStringLiteral("Item_%1 TEXT").arg(i);
@@ -215,7 +221,7 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
 
     list.beginTransaction();
     beginPhase(tr("Part 1. Convert file %1 to temp table").arg(fileName));
-    if (readRows(file, fieldCount, format, [&](PRow &row) { return memory.insertBound(list, row); }) != Rows::Done)
+    if (readRows(file, fieldCount, format, [&](PRow &row) { return sortBase.insertBound(list, row); }) != Rows::Done)
         return false;
     if (!list.commit())
         return false;
@@ -238,23 +244,7 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
 
 bool PSqlList::convertTableTextToBin(const QString &fileName, const QString &tableName)
 {
-    const Format format = currentFormat();
-    const TableFileNames files = PTableV4::fileNames(tableName);
-    if (!format.tableCodec || !QFile::exists(fileName) || !tableFilesExist(files))
-        return false;
-    if (isFileOfTable(fileName, files) || isBaseFile(fileName))
-        return false;
-    PTableV4 table;
-    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
-        return false;
-    QFile file;
-    if (!openTextFile(file, fileName)) {
-        table.close();
-        return false;
-    }
-    const bool ok = textToTableV4(table, file, fileName, format);
-    const bool closed = table.close();
-    return ok && closed;
+    return textToTable(fileName, tableName, &PSqlList::textToTableV4);
 }
 
 bool PSqlList::textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format)
