@@ -256,7 +256,8 @@ void runConversions(const BenchOptions &options, const QString &folder, BenchRep
         const bool toV4 = list.convertTableTextToBin(text, table);
         const double toV4Seconds = secondsSince(start);
         PTableV4 check;
-        const qint64 records = check.open(table) ? check.recordCount : -1;
+        const qint64 records =
+            check.open(table, PTableV4::fileNames(table), nullptr, {}, TableUse::Read) ? check.recordCount : -1;
         check.close();
         if (!toV4 || records != lines)
             report.fail(toV4Name, QStringLiteral("the conversion answered %1 with %2 records").arg(toV4).arg(records));

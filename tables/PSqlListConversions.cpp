@@ -44,17 +44,9 @@ PSqlList::Format PSqlList::currentFormat()
     return format;
 }
 
-bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount) const
+void PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
+                         TextLineDecoder &decoder)
 {
-    TextLineDecoder decoder;
-    return splitLine(line, row, fieldCount, currentFormat(), decoder);
-}
-
-bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
-                         TextLineDecoder &decoder) const
-{
-    if (!format.tableCodec)
-        return false;
     const QString text = decoder.decode(format.tableCodec, line);
     const QChar delimiter = decoder.delimiter(format.tableCodec, format.delimiter);
     row.clear();
@@ -69,16 +61,6 @@ bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, cons
         row.setText(i, rest.mid(start, found - start));
         start = found + 1;
     }
-    return true;
-}
-
-bool PSqlList::joinLine(QByteArray &line, const PRow &row) const
-{
-    const Format format = currentFormat();
-    if (!format.tableCodec)
-        return false;
-    joinLine(line, row, format);
-    return true;
 }
 
 void PSqlList::joinLine(QByteArray &line, const PRow &row, const Format &format)
@@ -110,7 +92,8 @@ PSqlList::Rows PSqlList::readRows(QFile &file, int fieldCount, const Format &for
             return file.error() == QFileDevice::NoError ? Rows::Done : Rows::Failed;
         }
         showProgress(file.pos(), size);
-        if (!splitLine(line, row, fieldCount, format, decoder) || !store(row))
+        splitLine(line, row, fieldCount, format, decoder);
+        if (!store(row))
             return Rows::Failed;
     }
 }

@@ -1,10 +1,8 @@
 #include "PTableV4.h"
 
-#include "CodecLookup.h"
 #include "Helpers.h"
 #include "PDecimal.h"
 #include "PRow.h"
-#include "PSettings.h"
 #include "TableFileIO.h"
 #include "TerminalPath.h"
 
@@ -66,11 +64,6 @@ void PTableV4::clear()
     isOpen = false;
     recordCount = 0;
     terminalCodec = nullptr;
-}
-
-bool PTableV4::open(const QString &name)
-{
-    return open(name, fileNames(name), lookUpCodec(settings.snapshot().terminalCharset));
 }
 
 bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec *codec,
@@ -159,14 +152,6 @@ bool PTableV4::encodeRecord(QByteArray &target, const PRow &row) const
         }
     }
     return true;
-}
-
-bool PTableV4::writeRecord(const PRow &row)
-{
-    if (!isOpen)
-        return false;
-    QByteArray record;
-    return encodeRecord(record, row) && appendRecord(record);
 }
 
 bool PTableV4::appendRecord(const QByteArray &record)

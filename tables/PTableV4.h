@@ -42,8 +42,6 @@ public:
     static TableFileNames fileNames(const QString &name);
 
     void clear();
-    // Opens the table with the terminal code page the settings name now.
-    bool open(const QString &name);
     // Opens the table's files as already named, with `codec` as the code page of its text
     // fields for as long as it is open (null: text fields cannot be encoded, and read as UTF-8).
     // Opened to write, a file another conversion writes is waited for as a busy one is; `stop`
@@ -52,8 +50,6 @@ public:
               TableUse use = TableUse::Write);
     // False only when the table has no terminal codec.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
-    // Encodes the row and appends it as appendRecord does.
-    bool writeRecord(const PRow &row);
     // Appends an encoded record, then its index entry. On false both files have their old sizes
     // again.
     bool appendRecord(const QByteArray &record);

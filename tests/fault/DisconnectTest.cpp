@@ -239,7 +239,7 @@ TEST_F(DuringConversion, TextIntoAV4TableAppendsWholeRecords)
     leaveDuring({Request("ConvertTableTextToBin").str(terminalPath(text)).str(terminalPath(table))});
 
     PTableV4 v4;
-    ASSERT_TRUE(v4.open(table));
+    ASSERT_TRUE(v4.open(table, PTableV4::fileNames(table), nullptr, {}, TableUse::Read));
     EXPECT_EQ(v4.recordCount, kLines);
     PRow row;
     ASSERT_TRUE(v4.readRecord(kLines - 1, row));

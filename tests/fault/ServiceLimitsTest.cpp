@@ -191,7 +191,7 @@ QByteArray goodsLines(int count)
 void expectV4Whole(const QString &table)
 {
     PTableV4 v4;
-    ASSERT_TRUE(v4.open(table)) << table.toStdString();
+    ASSERT_TRUE(v4.open(table, PTableV4::fileNames(table), nullptr, {}, TableUse::Read)) << table.toStdString();
     EXPECT_EQ(v4.indFile.size() % 8, 0) << "no partial index entry in " << table.toStdString();
     for (qint64 n = 0; n < v4.recordCount; ++n) {
         PRow row;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTextCodec>
 
 #include <functional>
 #include <initializer_list>
@@ -35,6 +36,13 @@ inline void setTerminalCharset(const QString &name)
     PSettings s = settings.snapshot();
     s.terminalCharset = name;
     settings.store(s);
+}
+
+// Opens a V3 or V4 table as a conversion does, with `codec` as the code page of its text fields.
+template <typename Table>
+bool openTable(Table &table, const QString &name, const char *codec = "CP1251")
+{
+    return table.open(name, Table::fileNames(name), QTextCodec::codecForName(codec));
 }
 
 // Every table test starts from the default settings, fast open retries and no armed write fault,
