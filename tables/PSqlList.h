@@ -14,6 +14,7 @@ class PTableV3;
 class PTableV4;
 class QFile;
 class QTextCodec;
+class TextFieldEncoder;
 class TextLineDecoder;
 struct PRow;
 struct TableFileNames;
@@ -98,7 +99,7 @@ private:
     static void splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
                           TextLineDecoder &decoder);
     // The row's fields joined by the delimiter byte, ended by "\n".
-    static void joinLine(QByteArray &line, const PRow &row, const Format &format);
+    static void joinLine(QByteArray &line, const PRow &row, const Format &format, TextFieldEncoder &encoder);
     // Text into a V3 or V4 table: the checks, the opens and the close around its worker.
     template <typename Table>
     bool textToTable(const QString &fileName, const QString &tableName,

@@ -11,6 +11,7 @@
 #include "PSqlTable.h"
 #include "PTableV3.h"
 #include "PTableV4.h"
+#include "TextFieldEncoder.h"
 #include "TextLineDecoder.h"
 #include "TextTableFile.h"
 
@@ -63,13 +64,13 @@ void PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, cons
     }
 }
 
-void PSqlList::joinLine(QByteArray &line, const PRow &row, const Format &format)
+void PSqlList::joinLine(QByteArray &line, const PRow &row, const Format &format, TextFieldEncoder &encoder)
 {
-    line.clear();
+    line.resize(0); // keeps the room the caller reserved
     for (int i = 0; i < row.count(); ++i) {
         if (i > 0)
             line.append(format.delimiter);
-        line.append(format.tableCodec->fromUnicode(row.text(i)));
+        encoder.append(line, format.tableCodec, row.fields.at(i));
     }
     line.append('\n');
 }
@@ -293,12 +294,14 @@ bool PSqlList::tableV4ToText(PTableV4 &table, QFile &file, const QString &fileNa
     PRow row;
     PRow exported;
     QByteArray line;
+    line.reserve(1024);
+    TextFieldEncoder encoder;
     bool ok = true;
     for (qint64 i = 0; i < count && ok; ++i) {
         ok = !stopping() && table.readRecord(i, row);
         if (ok) {
             table.exportFields(row, exported);
-            joinLine(line, exported, format);
+            joinLine(line, exported, format, encoder);
             showProgress(i, count);
             ok = writeTextLine(file, line);
         }
