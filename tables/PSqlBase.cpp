@@ -64,18 +64,8 @@ void PSqlBase::release()
 
 void PSqlBase::finalizeStatement()
 {
-    if (statement) {
-        sqlite3_finalize(statement);
-        statement = nullptr;
-    }
-    endBoundInsert();
-}
-
-void PSqlBase::endBoundInsert()
-{
-    sqlite3_finalize(boundInsert);
-    boundInsert = nullptr;
-    boundInsertHead.clear();
+    sqlite3_finalize(statement);
+    statement = nullptr;
 }
 
 void PSqlBase::clearError()
@@ -160,8 +150,6 @@ bool PSqlBase::close()
 {
     std::lock_guard<std::mutex> guard(lock);
     clearError();
-    // Only a query left running refuses the close; a kept insert is ended here.
-    endBoundInsert();
     if (sqlite3_close(db) != SQLITE_OK) {
         recordError();
         return false;
@@ -312,6 +300,7 @@ const QByteArray &insertHead(PSqlTable &table, int k)
         text += singleQuoted(table.columns.text(i));
     }
     text += QStringLiteral(") VALUES (");
+    head.statement.reset();
     head.text = text.toUtf8();
     head.table = table.tableName;
     head.columns = table.columns;
@@ -359,36 +348,36 @@ bool PSqlBase::insertBound(PSqlTable &table, const PRow &row)
         return insert(table, copy);
     }
     clearError();
-    if (statement) {
-        sqlite3_finalize(statement);
-        statement = nullptr;
-    }
+    finalizeStatement();
     if (refuseClosed())
         return false;
     const QByteArray &head = insertHead(table, k);
-    if (!boundInsert || boundInsertHead != head) {
-        endBoundInsert();
+    if (!table.insertHead.statement) {
         QByteArray sql = head + "?, ?";
         for (int i = 1; i < k; ++i)
             sql += ",?";
         sql += ')';
-        if (sqlite3_prepare_v2(db, sql.constData(), -1, &boundInsert, nullptr) != SQLITE_OK || !boundInsert) {
+        sqlite3_stmt *prepared = nullptr;
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &prepared, nullptr) != SQLITE_OK || !prepared) {
             recordError();
-            finalizeStatement();
+            sqlite3_finalize(prepared);
             return false;
         }
-        boundInsertHead = head;
+        table.insertHead.statement.reset(prepared);
     }
+    sqlite3_stmt *insert = table.insertHead.statement.get();
     QVarLengthArray<QByteArray, 16> values(k);
-    sqlite3_bind_int64(boundInsert, 1, table.lastKey + 1);
+    sqlite3_bind_int64(insert, 1, table.lastKey + 1);
     for (int i = 0; i < k; ++i) {
         values[i] = row.fields.at(i).toUtf8();
-        sqlite3_bind_text(boundInsert, i + 2, values[i].constData(), values[i].size(), SQLITE_STATIC);
+        sqlite3_bind_text(insert, i + 2, values[i].constData(), values[i].size(), SQLITE_STATIC);
     }
-    const bool done = sqlite3_step(boundInsert) == SQLITE_DONE;
+    const bool done = sqlite3_step(insert) == SQLITE_DONE;
     if (!done)
         recordError();
-    sqlite3_reset(boundInsert);
+    // The texts were bound without a copy, from `values`, which ends here.
+    sqlite3_reset(insert);
+    sqlite3_clear_bindings(insert);
     if (!done)
         return false;
     ++table.recordCount;

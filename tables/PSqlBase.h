@@ -55,9 +55,8 @@ public:
     // table.lastKey + 1; on success the table's count and last key go up by one.
     bool insert(PSqlTable &table, PRow &row);
     // insert for the conversions, storing the same: one INSERT prepared once with its values
-    // bound, kept while rows come for the same table and columns, instead of a text compiled for
-    // every row (which costs more than the rest of a conversion). Any other statement, close or
-    // the destructor ends it. The row is not changed.
+    // bound, kept by the table while rows come for the same columns, instead of a text compiled
+    // for every row (which costs more than the rest of a conversion). The row is not changed.
     bool insertBound(PSqlTable &table, const PRow &row);
     qint64 countRows(const PSqlTable &table);
     // The highest key N of the table; 0 when it is empty, -1 when it cannot be read.
@@ -73,9 +72,8 @@ public:
     sqlite3 *connection() const { return db; }
 
 private:
-    // Ends the running query and insertBound's statement.
+    // Ends the running query.
     void finalizeStatement();
-    void endBoundInsert();
     void clearError();
     void recordError();
     bool refuseClosed();
@@ -85,9 +83,6 @@ private:
 
     sqlite3 *db = nullptr;
     sqlite3_stmt *statement = nullptr;
-    // insertBound's statement, and the text it was prepared from up to its values.
-    sqlite3_stmt *boundInsert = nullptr;
-    QByteArray boundInsertHead;
     std::mutex lock;
     platform::FileHold fileHold{platform::FileHold::Kind::Database};
     QString openName;

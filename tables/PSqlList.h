@@ -14,6 +14,7 @@ class PTableV3;
 class PTableV4;
 class QFile;
 class QTextCodec;
+class TextFieldEncoder;
 class TextLineDecoder;
 struct PRow;
 struct TableFileNames;
@@ -70,12 +71,6 @@ public:
     bool convertTableTextToBin(const QString &fileName, const QString &tableName);
     bool convertTableBinToText(const QString &tableName, const QString &fileName);
 
-    // One raw line (its line end may still be there) into at most fieldCount trimmed fields.
-    // False when the table code page is unknown.
-    bool splitLine(const QByteArray &line, PRow &row, int fieldCount) const;
-    // The row's fields joined by the delimiter byte, ended by "\n". False as above.
-    bool joinLine(QByteArray &line, const PRow &row) const;
-
     // Where progress and messages go; null when nobody listens. Never owned.
     PProgressSink *session = nullptr;
     // The session's V3 sort flag, handed over by the command layer before a V3 conversion.
@@ -100,9 +95,15 @@ private:
     // closing 100.
     template <typename Store>
     Rows readRows(QFile &file, int fieldCount, const Format &format, Store store);
-    bool splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
-                   TextLineDecoder &decoder) const;
-    static void joinLine(QByteArray &line, const PRow &row, const Format &format);
+    // One raw line (its line end may still be there) into at most fieldCount trimmed fields.
+    static void splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
+                          TextLineDecoder &decoder);
+    // The row's fields joined by the delimiter byte, ended by "\n".
+    static void joinLine(QByteArray &line, const PRow &row, const Format &format, TextFieldEncoder &encoder);
+    // Text into a V3 or V4 table: the checks, the opens and the close around its worker.
+    template <typename Table>
+    bool textToTable(const QString &fileName, const QString &tableName,
+                     bool (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &));
 
     // The file names travel beside the files: a file opened as a regular file has no name.
     Rows textToSqlTable(PSqlTable &table, QFile &file, const QString &fileName, const Format &format);

@@ -11,6 +11,7 @@
 #include "PSqlTable.h"
 #include "PTableV3.h"
 #include "PTableV4.h"
+#include "TextFieldEncoder.h"
 #include "TextLineDecoder.h"
 #include "TextTableFile.h"
 
@@ -44,17 +45,9 @@ PSqlList::Format PSqlList::currentFormat()
     return format;
 }
 
-bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount) const
+void PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
+                         TextLineDecoder &decoder)
 {
-    TextLineDecoder decoder;
-    return splitLine(line, row, fieldCount, currentFormat(), decoder);
-}
-
-bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, const Format &format,
-                         TextLineDecoder &decoder) const
-{
-    if (!format.tableCodec)
-        return false;
     const QString text = decoder.decode(format.tableCodec, line);
     const QChar delimiter = decoder.delimiter(format.tableCodec, format.delimiter);
     row.clear();
@@ -69,25 +62,15 @@ bool PSqlList::splitLine(const QByteArray &line, PRow &row, int fieldCount, cons
         row.setText(i, rest.mid(start, found - start));
         start = found + 1;
     }
-    return true;
 }
 
-bool PSqlList::joinLine(QByteArray &line, const PRow &row) const
+void PSqlList::joinLine(QByteArray &line, const PRow &row, const Format &format, TextFieldEncoder &encoder)
 {
-    const Format format = currentFormat();
-    if (!format.tableCodec)
-        return false;
-    joinLine(line, row, format);
-    return true;
-}
-
-void PSqlList::joinLine(QByteArray &line, const PRow &row, const Format &format)
-{
-    line.clear();
+    line.resize(0); // keeps the room the caller reserved
     for (int i = 0; i < row.count(); ++i) {
         if (i > 0)
             line.append(format.delimiter);
-        line.append(format.tableCodec->fromUnicode(row.text(i)));
+        encoder.append(line, format.tableCodec, row.fields.at(i));
     }
     line.append('\n');
 }
@@ -110,7 +93,8 @@ PSqlList::Rows PSqlList::readRows(QFile &file, int fieldCount, const Format &for
             return file.error() == QFileDevice::NoError ? Rows::Done : Rows::Failed;
         }
         showProgress(file.pos(), size);
-        if (!splitLine(line, row, fieldCount, format, decoder) || !store(row))
+        splitLine(line, row, fieldCount, format, decoder);
+        if (!store(row))
             return Rows::Failed;
     }
 }
@@ -157,15 +141,17 @@ PSqlList::Rows PSqlList::textToSqlTable(PSqlTable &table, QFile &file, const QSt
     return end;
 }
 
-bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &tableName)
+template <typename Table>
+bool PSqlList::textToTable(const QString &fileName, const QString &tableName,
+                           bool (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &))
 {
     const Format format = currentFormat();
-    const TableFileNames files = PTableV3::fileNames(tableName);
+    const TableFileNames files = Table::fileNames(tableName);
     if (!format.tableCodec || !QFile::exists(fileName) || !tableFilesExist(files))
         return false;
     if (isFileOfTable(fileName, files) || isBaseFile(fileName))
         return false;
-    PTableV3 table;
+    Table table;
     if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
         return false;
     QFile file;
@@ -173,10 +159,14 @@ bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &t
         table.close();
         return false;
     }
-    const bool ok = sortV3Table ? textToTableV3Sorted(table, file, fileName, format)
-                                : textToTableV3(table, file, fileName, format);
+    const bool ok = (this->*worker)(table, file, fileName, format);
     const bool closed = table.close();
     return ok && closed;
+}
+
+bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &tableName)
+{
+    return textToTable(fileName, tableName, sortV3Table ? &PSqlList::textToTableV3Sorted : &PSqlList::textToTableV3);
 }
 
 bool PSqlList::textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
@@ -200,12 +190,12 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
     if (file.size() == 0)
         return false;
     const int fieldCount = table.fieldCount;
-    PSqlBase memory;
-    if (!memory.open(QString()))
+    PSqlBase sortBase;
+    if (!sortBase.open(QString()))
         return false;
-    memory.setJournalMode(QStringLiteral("OFF"));
+    sortBase.setJournalMode(QStringLiteral("OFF"));
     PSqlTable list;
-    list.attach(memory, QStringLiteral("List"));
+    list.attach(sortBase, QStringLiteral("List"));
     QStringList columns;
     for (int i = 1; i <= fieldCount; ++i)
         columns << QStringLiteral("Item_%1 TEXT").arg(i);
@@ -215,7 +205,7 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
 
     list.beginTransaction();
     beginPhase(tr("Part 1. Convert file %1 to temp table").arg(fileName));
-    if (readRows(file, fieldCount, format, [&](PRow &row) { return memory.insertBound(list, row); }) != Rows::Done)
+    if (readRows(file, fieldCount, format, [&](PRow &row) { return sortBase.insertBound(list, row); }) != Rows::Done)
         return false;
     if (!list.commit())
         return false;
@@ -238,23 +228,7 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
 
 bool PSqlList::convertTableTextToBin(const QString &fileName, const QString &tableName)
 {
-    const Format format = currentFormat();
-    const TableFileNames files = PTableV4::fileNames(tableName);
-    if (!format.tableCodec || !QFile::exists(fileName) || !tableFilesExist(files))
-        return false;
-    if (isFileOfTable(fileName, files) || isBaseFile(fileName))
-        return false;
-    PTableV4 table;
-    if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }))
-        return false;
-    QFile file;
-    if (!openTextFile(file, fileName)) {
-        table.close();
-        return false;
-    }
-    const bool ok = textToTableV4(table, file, fileName, format);
-    const bool closed = table.close();
-    return ok && closed;
+    return textToTable(fileName, tableName, &PSqlList::textToTableV4);
 }
 
 bool PSqlList::textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format)
@@ -320,12 +294,14 @@ bool PSqlList::tableV4ToText(PTableV4 &table, QFile &file, const QString &fileNa
     PRow row;
     PRow exported;
     QByteArray line;
+    line.reserve(1024);
+    TextFieldEncoder encoder;
     bool ok = true;
     for (qint64 i = 0; i < count && ok; ++i) {
         ok = !stopping() && table.readRecord(i, row);
         if (ok) {
             table.exportFields(row, exported);
-            joinLine(line, exported, format);
+            joinLine(line, exported, format, encoder);
             showProgress(i, count);
             ok = writeTextLine(file, line);
         }

@@ -2,6 +2,8 @@
 
 #include "PSqlBase.h"
 
+#include <sqlite3.h>
+
 namespace {
 
 // Equal when the names match character for character, ASCII letters in either case.
@@ -23,8 +25,15 @@ bool sameNameIgnoringAsciiCase(const QString &a, const QString &b)
 
 } // namespace
 
+void PSqlTable::StatementEnd::operator()(sqlite3_stmt *statement) const
+{
+    sqlite3_finalize(statement);
+}
+
 bool PSqlTable::attach(PSqlBase &sqlBase, const QString &name)
 {
+    // A kept insert belongs to the connection it was prepared on.
+    insertHead.statement.reset();
     base = &sqlBase;
     tableName = name;
     if (base->tableExists(*this)) {

@@ -1,9 +1,7 @@
 #include "PTableV3.h"
 
-#include "CodecLookup.h"
 #include "Helpers.h"
 #include "PRow.h"
-#include "PSettings.h"
 #include "TableFileIO.h"
 #include "TerminalPath.h"
 
@@ -50,11 +48,6 @@ void PTableV3::clear()
 void PTableV3::clearLayout()
 {
     descriptors.clear();
-}
-
-bool PTableV3::open(const QString &name)
-{
-    return open(name, fileNames(name), lookUpCodec(settings.snapshot().terminalCharset));
 }
 
 bool PTableV3::open(const QString &name, const TableFileNames &files, QTextCodec *codec,

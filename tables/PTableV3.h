@@ -40,8 +40,6 @@ public:
     // Closes the files and forgets the table and its layout.
     void clear();
     void clearLayout();
-    // Opens the table with the terminal code page the settings name now.
-    bool open(const QString &name);
     // Opens the table's files as already named, with `codec` as the code page of its text
     // fields for as long as it is open (null: text fields cannot be encoded).
     // A file another conversion writes is waited for as a busy one is; `stop` ends the wait.

@@ -1,10 +1,8 @@
 #include "PTableV4.h"
 
-#include "CodecLookup.h"
 #include "Helpers.h"
 #include "PDecimal.h"
 #include "PRow.h"
-#include "PSettings.h"
 #include "TableFileIO.h"
 #include "TerminalPath.h"
 
@@ -25,6 +23,9 @@ constexpr quint8 kIntegerKind = 3;
 constexpr int kMaxDecimals = 9;
 constexpr qint64 kMaxOffset = 0xFFFFFFFFLL; // offsets are 32-bit words in the index
 constexpr int kUtf8Mib = 106;
+// A block is written once its records hold this many bytes; reading goes ahead as far.
+constexpr int kBlockBytes = 256 * 1024;
+constexpr int kEntriesAhead = 8192;
 
 void appendWord(QByteArray &target, quint32 value)
 {
@@ -40,8 +41,14 @@ bool isValidUtf8(const char *bytes, int length)
         ++i;
     if (i == length)
         return true;
+    // Text in a single-byte code page is seldom UTF-8 past its first letter: no lead byte, or no
+    // continuation byte after it, settles it.
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0xC2 || lead > 0xF4 || i + 1 == length || (static_cast<unsigned char>(bytes[i + 1]) & 0xC0) != 0x80)
+        return false;
+    static QTextCodec *const utf8 = QTextCodec::codecForMib(kUtf8Mib);
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    QTextCodec::codecForMib(kUtf8Mib)->toUnicode(bytes + i, length - i, &state);
+    utf8->toUnicode(bytes + i, length - i, &state);
     // A sequence cut off by the end of the field is no more UTF-8 than a wrong one.
     return state.invalidChars == 0 && state.remainingChars == 0;
 }
@@ -66,11 +73,15 @@ void PTableV4::clear()
     isOpen = false;
     recordCount = 0;
     terminalCodec = nullptr;
-}
-
-bool PTableV4::open(const QString &name)
-{
-    return open(name, fileNames(name), lookUpCodec(settings.snapshot().terminalCharset));
+    binEnd = indEnd = indSize = 0;
+    blockData.clear();
+    blockIndex.clear();
+    blockRecords = 0;
+    blockLimit = 1;
+    indexAhead.clear();
+    indexAheadFirst = 0;
+    dataAhead.clear();
+    dataAheadStart = 0;
 }
 
 bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec *codec,
@@ -114,7 +125,12 @@ bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec
         clear();
         return false;
     }
-    const qint64 entries = indFile.size() / kIndexEntrySize;
+    indSize = indFile.size();
+    const qint64 entries = indSize / kIndexEntrySize;
+    // New entries go after the last whole one: a stray partial entry would shift them all.
+    indEnd = entries * kIndexEntrySize;
+    // Taken after the index: every record it counts lies inside.
+    binEnd = binFile.size();
     recordCount = qint64(word5) < entries ? entries - qint64(word5) : entries;
     isOpen = true;
     tableName = name;
@@ -150,50 +166,51 @@ bool PTableV4::encodeRecord(QByteArray &target, const PRow &row) const
             const int nul = text.indexOf(QChar(0));
             if (nul >= 0)
                 text.truncate(nul);
-            QByteArray bytes = terminalCodec->fromUnicode(text);
-            const int nulByte = bytes.indexOf('\0');
+            const int start = target.size();
+            textEncoder.append(target, terminalCodec, text);
+            const int nulByte = target.indexOf('\0', start);
             if (nulByte >= 0)
-                bytes.truncate(nulByte);
-            target.append(bytes);
+                target.truncate(nulByte);
             target.append('\0');
         }
     }
     return true;
 }
 
-bool PTableV4::writeRecord(const PRow &row)
-{
-    if (!isOpen)
-        return false;
-    QByteArray record;
-    return encodeRecord(record, row) && appendRecord(record);
-}
-
 bool PTableV4::appendRecord(const QByteArray &record)
 {
-    if (!isOpen)
+    const qint64 offset = binEnd + blockData.size();
+    if (!isOpen || offset > kMaxOffset)
         return false;
-    const qint64 oldBinSize = binFile.size();
-    const qint64 oldIndSize = indFile.size();
-    if (oldBinSize > kMaxOffset)
-        return false;
-    QByteArray entry;
-    appendWord(entry, static_cast<quint32>(oldBinSize));
-    appendWord(entry, static_cast<quint32>(record.size()));
+    appendWord(blockIndex, static_cast<quint32>(offset));
+    appendWord(blockIndex, static_cast<quint32>(record.size()));
+    blockData += record;
+    ++blockRecords;
+    return (blockRecords < blockLimit && blockData.size() < kBlockBytes) || writeBlock();
+}
 
-    // The record goes first, so an index entry never points at bytes that are not there. The
-    // entry goes after the last whole entry: a stray partial entry at the end of the index would
-    // otherwise shift this entry and every later one off their 8-byte places.
-    const qint64 entryOffset = (oldIndSize / kIndexEntrySize) * kIndexEntrySize;
-    const bool written = binFile.seek(oldBinSize) && writeTableBytes(binFile, record)
-        && indFile.seek(entryOffset) && writeTableBytes(indFile, entry);
-    if (!written) {
-        binFile.resize(oldBinSize);
-        indFile.resize(oldIndSize);
-        return false;
+bool PTableV4::writeBlock()
+{
+    if (blockRecords == 0)
+        return true;
+    // The data goes first, so an index entry never points at bytes that are not there.
+    const bool written = binFile.seek(binEnd) && writeTableBytes(binFile, blockData) && indFile.seek(indEnd)
+        && writeTableBytes(indFile, blockIndex);
+    if (written) {
+        binEnd += blockData.size();
+        indEnd += blockIndex.size();
+        indSize = qMax(indSize, indEnd);
+        recordCount += blockRecords;
+        if (blockLimit < kBlockBytes)
+            blockLimit *= 2;
+    } else {
+        binFile.resize(binEnd);
+        indFile.resize(indSize);
     }
-    ++recordCount;
-    return true;
+    blockData.clear();
+    blockIndex.clear();
+    blockRecords = 0;
+    return written;
 }
 
 bool PTableV4::readRecord(qint64 n, PRow &row)
@@ -201,20 +218,46 @@ bool PTableV4::readRecord(qint64 n, PRow &row)
     if (!isOpen || n < 0 || n >= recordCount)
         return false;
     row.clear();
-    QByteArray entry;
-    if (!indFile.seek(n * kIndexEntrySize) || !readTableBytes(indFile, kIndexEntrySize, entry))
+    const char *entry = indexEntry(n);
+    if (!entry)
         return false;
-    const qint64 offset = readUInt32BE(entry.constData());
-    const qint64 length = readUInt32BE(entry.constData() + 4);
+    const qint64 offset = readUInt32BE(entry);
+    const qint64 length = readUInt32BE(entry + 4);
     // The index comes from the terminal's side: the record must lie wholly inside the data file
     // before anything is allocated for it.
-    const qint64 binSize = binFile.size();
-    if (offset >= binSize || length > binSize - offset || !binFile.seek(offset))
+    if (offset >= binEnd || length > binEnd - offset)
         return false;
-    QByteArray record;
-    if (!readTableBytes(binFile, length, record))
-        return false;
-    return decodeRecord(record, row);
+    const char *bytes = recordBytes(offset, length);
+    return bytes && decodeRecord(QByteArray::fromRawData(bytes, int(length)), row);
+}
+
+// Entries are read ahead by the block: an export asks for them in order.
+const char *PTableV4::indexEntry(qint64 n)
+{
+    qint64 at = n - indexAheadFirst;
+    if (at < 0 || (at + 1) * kIndexEntrySize > indexAhead.size()) {
+        const qint64 count = qMin<qint64>(kEntriesAhead, recordCount - n);
+        if (!indFile.seek(n * kIndexEntrySize) || !readTableBytes(indFile, count * kIndexEntrySize, indexAhead))
+            return nullptr;
+        indexAheadFirst = n;
+        at = 0;
+    }
+    return indexAhead.constData() + at * kIndexEntrySize;
+}
+
+// While records follow one another in the data file, as the conversions append them, the data is
+// read ahead by the block; a record anywhere else is read alone.
+const char *PTableV4::recordBytes(qint64 offset, qint64 length)
+{
+    const qint64 aheadEnd = dataAheadStart + dataAhead.size();
+    if (offset >= dataAheadStart && offset + length <= aheadEnd)
+        return dataAhead.constData() + (offset - dataAheadStart);
+    const bool inOrder = offset >= dataAheadStart && offset <= aheadEnd && !dataAhead.isEmpty();
+    const qint64 size = inOrder ? qMax(length, qMin<qint64>(kBlockBytes, binEnd - offset)) : length;
+    dataAheadStart = offset;
+    if (!binFile.seek(offset) || !readTableBytes(binFile, size, dataAhead))
+        return nullptr;
+    return dataAhead.constData();
 }
 
 bool PTableV4::decodeRecord(const QByteArray &bytes, PRow &row) const
@@ -257,7 +300,7 @@ QString PTableV4::decodeText(const char *bytes, int length) const
     const int kept = qMin(length, kMaxTextBytes);
     if (!terminalCodec || isValidUtf8(bytes, length))
         return QString::fromUtf8(bytes, kept);
-    return terminalCodec->toUnicode(bytes, kept);
+    return textDecoder.decode(terminalCodec, QByteArray::fromRawData(bytes, kept));
 }
 
 void PTableV4::packFields(const PRow &source, PRow &target, bool import) const
@@ -286,8 +329,9 @@ bool PTableV4::close()
 {
     if (!isOpen)
         return true;
+    const bool written = writeBlock();
     const bool indClosed = closeTableFile(indFile, indHold);
     const bool binClosed = closeTableFile(binFile, binHold);
     clear();
-    return indClosed && binClosed;
+    return written && indClosed && binClosed;
 }

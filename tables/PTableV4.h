@@ -2,6 +2,8 @@
 
 #include "FileGuard.h"
 #include "TableFileIO.h"
+#include "TextFieldEncoder.h"
+#include "TextLineDecoder.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -28,6 +30,8 @@ bool tableV4Exists(const QString &name);
 // A V4 table: a data file with a "PLDB" header and variable-length records, and an index of
 // 8-byte entries {offset, length}, both big-endian. Tables are made elsewhere; this class checks
 // the header, appends records and reads them back. The fields below are for reading only.
+// Records go out and come in by blocks: a conversion costs a few system calls per block rather
+// than several per record.
 class PTableV4
 {
 public:
@@ -35,6 +39,7 @@ public:
     static constexpr int kMaxTextBytes = 100; // a text field reads back as at most this many bytes
 
     PTableV4() { clear(); }
+    ~PTableV4() { close(); }
     PTableV4(const PTableV4 &) = delete;
     PTableV4 &operator=(const PTableV4 &) = delete;
 
@@ -42,8 +47,6 @@ public:
     static TableFileNames fileNames(const QString &name);
 
     void clear();
-    // Opens the table with the terminal code page the settings name now.
-    bool open(const QString &name);
     // Opens the table's files as already named, with `codec` as the code page of its text
     // fields for as long as it is open (null: text fields cannot be encoded, and read as UTF-8).
     // Opened to write, a file another conversion writes is waited for as a busy one is; `stop`
@@ -52,10 +55,11 @@ public:
               TableUse use = TableUse::Write);
     // False only when the table has no terminal codec.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
-    // Encodes the row and appends it as appendRecord does.
-    bool writeRecord(const PRow &row);
-    // Appends an encoded record, then its index entry. On false both files have their old sizes
-    // again.
+    // Appends an encoded record. Records gather into a block that is written, its data before its
+    // index entries, once it is full, and at the close: a stop, a failed write or a crash leaves
+    // whole records with their entries. The records of a block count (recordCount, readRecord)
+    // once it is written. On false the block failed and both files have their sizes from before
+    // it again.
     bool appendRecord(const QByteArray &record);
     bool readRecord(qint64 n, PRow &row);
     // A text field reads as UTF-8 when its bytes are valid UTF-8, as terminals write it; otherwise
@@ -64,7 +68,8 @@ public:
     // The fields flagged for import (export), packed from position 0 in field order.
     void importFields(const PRow &source, PRow &target) const;
     void exportFields(const PRow &source, PRow &target) const;
-    // False when closing a file reported an error; the table is closed either way.
+    // Writes the records still in a block first. False when that, or closing a file, failed; the
+    // table is closed either way.
     bool close();
     QString name() const { return tableName; }
 
@@ -85,6 +90,32 @@ public:
 private:
     void packFields(const PRow &source, PRow &target, bool import) const;
     QString decodeText(const char *bytes, int length) const;
+    bool writeBlock();
+    const char *indexEntry(qint64 n);
+    const char *recordBytes(qint64 offset, qint64 length);
+
+    // The code page's encoder and decoder, kept from one field to the next.
+    mutable TextFieldEncoder textEncoder;
+    mutable TextLineDecoder textDecoder;
+
+    // The ends of both files as this table left them (the data file's is its size at the open for
+    // a reader): a writer is the only one of its table, so nobody else moves them. A stray partial
+    // entry at the end of the index lies between indEnd and indSize.
+    qint64 binEnd;
+    qint64 indEnd;
+    qint64 indSize;
+    // The block being gathered: its records' bytes, their index entries, how many, and how many
+    // it takes. It starts at one record and doubles up to its size in bytes: a block that fails
+    // never takes more records with it than the blocks before it stored.
+    QByteArray blockData;
+    QByteArray blockIndex;
+    int blockRecords;
+    int blockLimit;
+    // Read ahead: index entries from entry `indexAheadFirst` on, data from byte `dataAheadStart` on.
+    QByteArray indexAhead;
+    qint64 indexAheadFirst;
+    QByteArray dataAhead;
+    qint64 dataAheadStart;
 
     // Another session cannot remove or replace the files while records go into them, and no other
     // conversion writes them meanwhile.

@@ -1,6 +1,7 @@
 #include "TableFileIO.h"
 
 #include "FileGuard.h"
+#include "TestSeams.h"
 #include "WriteFault.h"
 
 #include <QFile>
@@ -8,22 +9,7 @@
 
 #include <QtGlobal>
 
-#include <atomic>
 #include <cerrno>
-
-namespace {
-std::atomic<int> retryDelayMs{kDefaultTableOpenRetryDelayMs};
-} // namespace
-
-int tableOpenRetryDelay()
-{
-    return retryDelayMs.load();
-}
-
-void setTableOpenRetryDelay(int milliseconds)
-{
-    retryDelayMs.store(milliseconds < 0 ? 0 : milliseconds);
-}
 
 bool tableFilesExist(const TableFileNames &files)
 {
@@ -66,7 +52,7 @@ bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, T
         if (platform::openRegularFile(file, name, QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
                                       &hold))
             return true;
-        if (isLastingOpenError(errno) || !waitUnlessStopped(tableOpenRetryDelay(), stop))
+        if (isLastingOpenError(errno) || !waitUnlessStopped(platform::tableOpenRetryDelay(), stop))
             return false;
     }
     return false;

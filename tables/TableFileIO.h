@@ -16,13 +16,8 @@ class FileHold;
 // or short write is seen at the write itself, never later at a flush nobody checks.
 
 // A table file another program holds, or another conversion writes, may come free shortly: opening
-// is tried this many times, sleeping the retry delay after every failed try.
+// is tried this many times, sleeping platform::tableOpenRetryDelay() after every failed try.
 constexpr int kTableOpenTries = 10;
-constexpr int kDefaultTableOpenRetryDelayMs = 1000;
-
-int tableOpenRetryDelay();
-// Tests shorten the delay so that a refused open does not cost ten seconds.
-void setTableOpenRetryDelay(int milliseconds);
 
 // The two files of a table, named once: terminals name a table without its extension and the
 // names are matched ignoring case, so a conversion resolves them once and checks and opens

@@ -36,6 +36,10 @@ TextLineResult readTextLine(QIODevice &device, QByteArray &line, qint64 maxBytes
 
 bool writeTextLine(QIODevice &device, const QByteArray &line)
 {
+    // As a rule the line end is the line's only "\n": then no copy is made.
+    const int body = line.size() - 1;
+    if (body >= 0 && line.indexOf('\n') == body)
+        return device.write(line.constData(), body) == body && device.write("\r\n", 2) == 2;
     QByteArray bytes = line;
     bytes.replace("\n", "\r\n");
     return device.write(bytes) == bytes.size();

@@ -245,7 +245,8 @@ QByteArray goodsHeader()
 qint64 wholeV4Records(const QString &table)
 {
     PTableV4 v4;
-    if (!v4.open(table) || v4.indFile.size() != v4.recordCount * 8)
+    if (!v4.open(table, PTableV4::fileNames(table), nullptr, {}, TableUse::Read)
+        || v4.indFile.size() != v4.recordCount * 8)
         return -1;
     PRow row;
     for (qint64 n = 0; n < v4.recordCount; ++n) {

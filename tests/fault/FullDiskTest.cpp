@@ -171,7 +171,7 @@ QByteArray v4Header()
 void expectTableWhole(const QString &table, const QList<PRow> &first)
 {
     PTableV4 v4;
-    ASSERT_TRUE(v4.open(table));
+    ASSERT_TRUE(v4.open(table, PTableV4::fileNames(table), nullptr, {}, TableUse::Read));
     EXPECT_EQ(v4.indFile.size() % 8, 0) << "no partial index entry";
     ASSERT_GE(v4.recordCount, first.size());
     for (qint64 n = 0; n < v4.recordCount; ++n) {
@@ -188,7 +188,7 @@ QList<PRow> readRows(const QString &table)
 {
     QList<PRow> rows;
     PTableV4 v4;
-    if (!v4.open(table))
+    if (!v4.open(table, PTableV4::fileNames(table), nullptr, {}, TableUse::Read))
         return rows;
     for (qint64 n = 0; n < v4.recordCount; ++n) {
         PRow row;

@@ -3,8 +3,8 @@
 #include "ExecuteCommand.h"
 #include "PDebugLog.h"
 #include "PSettings.h"
-#include "TableFileIO.h"
 #include "TerminalPath.h"
+#include "TestSeams.h"
 #include "Version.h"
 
 #include <QCoreApplication>
@@ -113,7 +113,7 @@ void initialize(int *argc, char ***argv)
     defaults.setDefaults();
     settings.store(defaults);
     // Every table file here exists and is ours: a refused open must not sleep ten seconds.
-    setTableOpenRetryDelay(0);
+    platform::setTableOpenRetryDelayForTesting(0);
 
     // A terminal names any file of the PC and any program; a fuzzer must reach neither.
     platform::setTerminalRoot(scratch);

@@ -9,6 +9,8 @@
 #include "PTableV3.h"
 #include "PTableV4.h"
 
+#include <QTextCodec>
+
 namespace {
 
 // Bounds the work of one input; an index of zeros may claim very many records.
@@ -19,6 +21,13 @@ enum Choice : std::uint8_t {
     SortedV3 = 0x02,   // the V3 conversion sorts on the first field
     TextToTable = 0x04 // convert the text file into the table
 };
+
+// Opened as a conversion opens it, with the default terminal code page.
+template <typename Table>
+bool openTable(Table &table, const QString &name)
+{
+    return table.open(name, Table::fileNames(name), QTextCodec::codecForName("CP1251"));
+}
 
 void readV4Records(PTableV4 &table)
 {
@@ -39,7 +48,7 @@ void v4Table(const QString &name, bool textToTable)
     PTableV4 table;
     qint64 entriesBefore = -1;
     quint32 word5 = 0;
-    if (table.open(name)) {
+    if (openTable(table, name)) {
         entriesBefore = table.indFile.size() / 8;
         word5 = table.word5;
         readV4Records(table);
@@ -53,7 +62,7 @@ void v4Table(const QString &name, bool textToTable)
     if (!converted || entriesBefore < 0 || word5 != 0)
         return;
     // Every record the conversion appended reads back.
-    fuzz::check(table.open(name), "a converted V4 table opens again");
+    fuzz::check(openTable(table, name), "a converted V4 table opens again");
     for (qint64 n = entriesBefore; n < qMin(table.recordCount, entriesBefore + kMaxRecords); ++n) {
         PRow row;
         fuzz::check(table.readRecord(n, row), "an appended record reads back");
@@ -64,7 +73,7 @@ void v4Table(const QString &name, bool textToTable)
 void v3Table(const QString &name, bool sorted, bool textToTable)
 {
     PTableV3 table;
-    if (table.open(name)) {
+    if (openTable(table, name)) {
         fuzz::check(table.recordLength > 0, "an open V3 table has a record length");
         PRow row;
         row.setText(0, QStringLiteral("kiwi"));

@@ -2,7 +2,7 @@
 
 #include "Helpers.h"
 #include "PDebugLog.h"
-#include "TableFileIO.h"
+#include "TestSeams.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -49,7 +49,7 @@ DefaultSettings::~DefaultSettings()
 void ProtocolTest::SetUp()
 {
     // A table that cannot be opened (busy, read-only) is tried ten times: not ten seconds here.
-    setTableOpenRetryDelay(1);
+    platform::setTableOpenRetryDelayForTesting(1);
     ASSERT_TRUE(debugLog.start());
     ASSERT_TRUE(protocol.isReady());
 }
@@ -57,7 +57,7 @@ void ProtocolTest::SetUp()
 void ProtocolTest::TearDown()
 {
     debugLog.stop();
-    setTableOpenRetryDelay(kDefaultTableOpenRetryDelayMs);
+    platform::setTableOpenRetryDelayForTesting(platform::kDefaultTableOpenRetryDelayMs);
 }
 
 QByteArray ProtocolTest::call(const Request &request)

@@ -698,7 +698,7 @@ bool makeSocketFile(const QString &path, int &fd)
 // at once, without the table open's tries.
 TEST_F(Conversion, FilesThatAreNotRegularAreRefusedAtOnce)
 {
-    setTableOpenRetryDelay(1000);
+    platform::setTableOpenRetryDelayForTesting(1000);
     openBase(kThreeColumns);
     makeV3(path("v3"), {{1, 1}});
     makeV4(path("v4"), {{1}}, {QByteArray("a", 2)});

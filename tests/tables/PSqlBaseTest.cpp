@@ -194,22 +194,31 @@ TEST_F(SqlBase, BoundInsertStoresWhatTheInsertTextStores)
     EXPECT_EQ(storedRows(base, "B").size(), 5);
 }
 
-TEST_F(SqlBase, BoundInsertEndsWithTheNextStatementAndTheClose)
+TEST_F(SqlBase, BoundInsertLivesAsLongAsItsTableAndKeepsNoValues)
 {
     prepare("create table T(N INTEGER PRIMARY KEY AUTOINCREMENT, a); create table U(N INTEGER PRIMARY KEY, b)");
-    PSqlTable t, u;
-    t.attach(base, QStringLiteral("T"));
-    u.attach(base, QStringLiteral("U"));
-    PRow row;
-    row.setText(0, QStringLiteral("x"));
-    ASSERT_TRUE(base.insertBound(t, row));
-    ASSERT_TRUE(base.insertBound(u, row)) << "another table, another statement";
-    ASSERT_TRUE(base.insertBound(t, row));
-    ASSERT_TRUE(base.exec(QStringLiteral("DROP TABLE T")));
-    EXPECT_FALSE(base.insertBound(t, row));
-    EXPECT_TRUE(base.errorText().contains(QStringLiteral("no such table"))) << base.errorText().toStdString();
-    ASSERT_TRUE(base.insertBound(u, row));
-    EXPECT_TRUE(base.close()) << "a kept insert does not hold the connection open";
+    {
+        PSqlTable t, u;
+        t.attach(base, QStringLiteral("T"));
+        u.attach(base, QStringLiteral("U"));
+        PRow row;
+        row.setText(0, QStringLiteral("x"));
+        ASSERT_TRUE(base.insertBound(t, row));
+        ASSERT_TRUE(base.insertBound(u, row)) << "another table, another statement";
+        ASSERT_TRUE(base.insertBound(t, row));
+        ASSERT_TRUE(base.exec(QStringLiteral("DROP TABLE T")));
+        EXPECT_FALSE(base.insertBound(t, row));
+        EXPECT_TRUE(base.errorText().contains(QStringLiteral("no such table"))) << base.errorText().toStdString();
+        ASSERT_TRUE(base.insertBound(u, row));
+        // The texts were bound from the insert's own buffers: none may stay bound past it.
+        for (sqlite3_stmt *kept = sqlite3_next_stmt(base.connection(), nullptr); kept;
+             kept = sqlite3_next_stmt(base.connection(), kept)) {
+            char *sql = sqlite3_expanded_sql(kept);
+            EXPECT_TRUE(QByteArray(sql).endsWith("VALUES (NULL, NULL)")) << sql;
+            sqlite3_free(sql);
+        }
+    }
+    EXPECT_TRUE(base.close()) << "the kept inserts ended with their tables";
 }
 
 TEST_F(SqlBase, InsertWithoutColumnsIsRefused)

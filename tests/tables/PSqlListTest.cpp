@@ -1,8 +1,10 @@
-// The SQL-base register of a session, and the splitting and joining of text table lines.
+// The SQL-base register of a session, and the splitting and joining of text table lines as the
+// conversions do it.
 
 #include "PRow.h"
 #include "PSqlBase.h"
 #include "PSqlList.h"
+#include "PTableV4.h"
 #include "TableTestSupport.h"
 #include "TempDir.h"
 #include "TextTableFile.h"
@@ -168,10 +170,21 @@ void PrintTo(const SplitRow &row, std::ostream *os)
     *os << row.label;
 }
 
+// A V4 table of `fields` text fields, each filled from text and written out to text.
+void makeTextTable(const QString &name, int fields, int exportFlag = 1)
+{
+    QByteArray bin = "PLDB" + wordBE(100) + wordBE(20 + 25 * fields) + wordBE(fields) + wordBE(0);
+    for (int i = 0; i < fields; ++i)
+        bin += QByteArray(21, '\0') + bytesOf({1, 0, exportFlag, 1});
+    ASSERT_TRUE(writeAll(name + ".bin", bin) && writeAll(name + ".ind", QByteArray()));
+}
+
+// Each line is split as a conversion into a V4 table of fieldCount text fields splits it.
 class SplitLine : public ::testing::TestWithParam<SplitRow>
 {
 protected:
     TableFilesEnvironment environment;
+    TempDir dir;
     PSqlList list;
 };
 
@@ -180,9 +193,17 @@ protected:
 TEST_P(SplitLine, GivesTrimmedFields)
 {
     setTable(GetParam().charset, GetParam().delimiter);
+    setTerminalCharset(QStringLiteral("UTF-8")); // the table keeps every character
+    makeTextTable(dir.file("t"), GetParam().fieldCount);
+    ASSERT_TRUE(writeAll(dir.file("in.txt"), GetParam().line));
+    ASSERT_TRUE(list.convertTableTextToBin(dir.file("in.txt"), dir.file("t")));
+    PTableV4 table;
+    ASSERT_TRUE(openTable(table, dir.file("t")));
     PRow row;
-    row.setText(5, QStringLiteral("stale"));
-    ASSERT_TRUE(list.splitLine(GetParam().line, row, GetParam().fieldCount));
+    // A line of no fields gives a record of no bytes, which is not stored.
+    if (table.recordCount > 0) {
+        ASSERT_TRUE(table.readRecord(0, row));
+    }
     EXPECT_EQ(fieldsOf(row), GetParam().fields);
 }
 
@@ -209,35 +230,26 @@ INSTANTIATE_TEST_SUITE_P(
         SplitRow{"NoFieldsWanted", "a;b\n", 0, {}}),
     [](const ::testing::TestParamInfo<SplitRow> &info) { return std::string(info.param.label); });
 
-TEST(SplitJoinLine, UnknownCodePageFails)
+// Lines written out from a V4 table: the fields encoded, the delimiter as its raw byte, one line
+// end, and a record with no field to export as an empty line.
+TEST(JoinLine, EncodesFieldsAndEndsWithOneLineFeed)
 {
     TableFilesEnvironment environment;
-    setTable("NoSuchCodePage", ';');
+    TempDir dir;
     PSqlList list;
-    PRow row;
-    QByteArray line("kept");
-    EXPECT_FALSE(list.splitLine("a;b\n", row, 2));
-    row.setText(0, QStringLiteral("a"));
-    EXPECT_FALSE(list.joinLine(line, row));
-}
+    makeTextTable(dir.file("t"), 3);
+    makeTextTable(dir.file("none"), 1, 0);
+    ASSERT_TRUE(writeAll(dir.file("in.txt"), "a;;\xCF\xF0\xE8\xE2\xE5\xF2\n"));
+    ASSERT_TRUE(list.convertTableTextToBin(dir.file("in.txt"), dir.file("t")));
+    ASSERT_TRUE(list.convertTableTextToBin(dir.file("in.txt"), dir.file("none")));
 
-TEST(SplitJoinLine, JoinEncodesFieldsAndEndsWithOneLineFeed)
-{
-    TableFilesEnvironment environment;
-    PSqlList list;
-    PRow row;
-    QByteArray line("old");
-    ASSERT_TRUE(list.joinLine(line, row));
-    EXPECT_EQ(line, QByteArray("\n"));
-
-    row.setText(0, QStringLiteral("a"));
-    row.setText(2, QString::fromUtf8("Привет"));
-    ASSERT_TRUE(list.joinLine(line, row));
-    EXPECT_EQ(line, QByteArray("a;;\xCF\xF0\xE8\xE2\xE5\xF2\n"));
-
-    setTable("CP1251", 0xB9); // the delimiter goes out as its raw byte
-    ASSERT_TRUE(list.joinLine(line, row));
-    EXPECT_EQ(line, QByteArray("a\xB9\xB9\xCF\xF0\xE8\xE2\xE5\xF2\n"));
+    ASSERT_TRUE(list.convertTableBinToText(dir.file("none"), dir.file("out.txt")));
+    EXPECT_EQ(readAll(dir.file("out.txt")), QByteArray("\r\n"));
+    ASSERT_TRUE(list.convertTableBinToText(dir.file("t"), dir.file("out.txt")));
+    EXPECT_EQ(readAll(dir.file("out.txt")), QByteArray("a;;\xCF\xF0\xE8\xE2\xE5\xF2\r\n"));
+    setTable("CP1251", 0xB9);
+    ASSERT_TRUE(list.convertTableBinToText(dir.file("t"), dir.file("out.txt")));
+    EXPECT_EQ(readAll(dir.file("out.txt")), QByteArray("a\xB9\xB9\xCF\xF0\xE8\xE2\xE5\xF2\r\n"));
 }
 
 namespace {

@@ -68,7 +68,7 @@ class PTableV3Layout : public PTableV3Test, public ::testing::WithParamInterface
 TEST_P(PTableV3Layout, OpensOnlyAValidLayout)
 {
     makeTable(GetParam().hdr);
-    EXPECT_EQ(table.open(base()), GetParam().opens);
+    EXPECT_EQ(openTable(table, base()), GetParam().opens);
     EXPECT_EQ(table.isOpen, GetParam().opens);
     if (!GetParam().opens) {
         EXPECT_FALSE(table.hdrFile.isOpen()) << "a refused layout file is closed again";
@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, PTableV3Layout, ::testing::ValuesIn(kLayoutRows),
 TEST_F(PTableV3Test, LayoutGivesFieldsAndRecordLength)
 {
     makeTable(layout({{1, 10}, {2, 2}, {3, 0}}), QByteArray(50, 'x'));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     EXPECT_EQ(table.fieldCount, 3);
     ASSERT_EQ(table.descriptors.size(), 3);
     EXPECT_EQ(table.descriptors.at(0).spare1, 0xAA);
@@ -132,7 +132,7 @@ TEST_F(PTableV3Test, MissingFileRefusedAtOnce)
     EXPECT_FALSE(tableV3Exists(base()));
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(table.open(base()));
+    EXPECT_FALSE(openTable(table, base()));
     EXPECT_LT(timer.elapsed(), 10 * TableFilesEnvironment::kFastRetryMs) << "no retries for a missing file";
     EXPECT_FALSE(QFile::exists(base() + ".hdr")) << "opening must not create the layout file";
 }
@@ -145,7 +145,7 @@ TEST_F(PTableV3Test, UnopenableRecordFileIsTriedTenTimes)
     ASSERT_TRUE(runWithoutFileRights([&]() {
         QElapsedTimer timer;
         timer.start();
-        EXPECT_FALSE(table.open(base()));
+        EXPECT_FALSE(openTable(table, base()));
         elapsed = timer.elapsed();
     }));
     EXPECT_GE(elapsed, kTableOpenTries * TableFilesEnvironment::kFastRetryMs);
@@ -157,17 +157,17 @@ TEST_F(PTableV3Test, UnopenableRecordFileIsTriedTenTimes)
 TEST_F(PTableV3Test, RecordFileThatIsNoRegularFileIsRefusedAtOnce)
 {
     ASSERT_TRUE(writeAll(base() + ".hdr", layout({{1, 2}})));
-    setTableOpenRetryDelay(1000);
+    platform::setTableOpenRetryDelayForTesting(1000);
     QElapsedTimer timer;
     timer.start();
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("t.bin")));
-    EXPECT_FALSE(table.open(base())) << "a folder";
+    EXPECT_FALSE(openTable(table, base())) << "a folder";
     ASSERT_TRUE(QDir(dir.path()).rmdir(QStringLiteral("t.bin")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(base() + ".bin").constData(), 0600), 0);
-    EXPECT_FALSE(table.open(base())) << "a FIFO";
+    EXPECT_FALSE(openTable(table, base())) << "a FIFO";
     ASSERT_TRUE(QFile::remove(base() + ".bin"));
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), base() + ".bin"));
-    EXPECT_FALSE(table.open(base())) << "a device";
+    EXPECT_FALSE(openTable(table, base())) << "a device";
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_FALSE(table.hdrFile.isOpen());
     EXPECT_FALSE(table.isOpen);
@@ -178,7 +178,7 @@ TEST_F(PTableV3Test, RecordFileThatIsNoRegularFileIsRefusedAtOnce)
 TEST_F(PTableV3Test, EncodesTextPaddedAndNumbersBigEndian)
 {
     makeTable(layout({{1, 10}, {2, 2}}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     EXPECT_EQ(table.recordLength, 14);
     ASSERT_TRUE(table.writeRecord(rowOf({"AB", "12.5"})));
     EXPECT_EQ(bin(), QByteArray("AB        ") + bytesOf({0x00, 0x00, 0x04, 0xE2}));
@@ -204,7 +204,7 @@ TEST_P(PTableV3Field, StoresTheFieldBytes)
 {
     const FieldRow &r = GetParam();
     makeTable(layout({{r.kind, r.size}}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     QByteArray record;
     ASSERT_TRUE(table.encodeRecord(record, rowOf({r.text})));
     EXPECT_EQ(record, r.stored);
@@ -229,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, PTableV3Field, ::testing::ValuesIn(kFieldRows),
 TEST_F(PTableV3Test, ShortRowFillsMissingFields)
 {
     makeTable(layout({{1, 2}, {2, 1}, {1, 3}}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     ASSERT_TRUE(table.writeRecord(rowOf({"x"})));
     EXPECT_EQ(bin(), QByteArray("x ") + bytesOf({0, 0, 0, 0}) + QByteArray("   "));
 }
@@ -237,13 +237,12 @@ TEST_F(PTableV3Test, ShortRowFillsMissingFields)
 TEST_F(PTableV3Test, CodePageIsTakenWhenTheTableOpens)
 {
     makeTable(layout({{1, 1}}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     const PRow row = rowOf({"\xD0\x96"});
     ASSERT_TRUE(table.writeRecord(row));
-    setTerminalCharset(QStringLiteral("KOI8-R"));
     ASSERT_TRUE(table.writeRecord(row));
     ASSERT_TRUE(table.close());
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base(), "KOI8-R"));
     ASSERT_TRUE(table.writeRecord(row));
     // Reopened, the table writes from its first record again.
     EXPECT_EQ(bin(), bytesOf({0xF6, 0xC6}));
@@ -252,8 +251,7 @@ TEST_F(PTableV3Test, CodePageIsTakenWhenTheTableOpens)
 TEST_F(PTableV3Test, UnknownCodePageWritesNothing)
 {
     makeTable(layout({{2, 0}, {1, 2}}));
-    setTerminalCharset(QStringLiteral("NoSuchCodePage"));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base(), "NoSuchCodePage"));
     QByteArray record("stale");
     EXPECT_FALSE(table.encodeRecord(record, rowOf({"1", "a"})));
     EXPECT_FALSE(table.writeRecord(rowOf({"1", "a"})));
@@ -269,7 +267,7 @@ TEST_F(PTableV3Test, WritesFromTheStartAndKeepsLaterRecords)
     for (char c : {'1', '2', '3', '4', '5'})
         old += QByteArray(3, c);
     makeTable(layout({{1, 3}}), old);
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     EXPECT_EQ(table.recordCount, 5);
     for (const char *t : {"a", "b", "c"})
         ASSERT_TRUE(table.writeRecord(rowOf({t})));
@@ -282,7 +280,7 @@ TEST_F(PTableV3Test, ClosedTableWritesNothing)
 {
     makeTable(layout({{1, 3}}));
     EXPECT_FALSE(table.writeRecord(rowOf({"a"})));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     EXPECT_TRUE(table.close());
     EXPECT_FALSE(table.isOpen);
     EXPECT_FALSE(table.binFile.isOpen());
@@ -296,7 +294,7 @@ TEST_F(PTableV3Test, ClosedTableWritesNothing)
 TEST_F(PTableV3Test, PartWrittenRecordIsTakenBack)
 {
     makeTable(layout({{1, 4}}), QByteArray("old1"));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     ASSERT_TRUE(table.writeRecord(rowOf({"new1"})));
     platform::armWriteFault(1, 2);
     EXPECT_FALSE(table.writeRecord(rowOf({"new2"})));

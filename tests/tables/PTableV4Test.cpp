@@ -1,4 +1,5 @@
 #include "PRow.h"
+#include "PSqlList.h"
 #include "PTableV4.h"
 #include "TableTestSupport.h"
 #include "TempDir.h"
@@ -86,6 +87,13 @@ protected:
     }
     QByteArray bin() const { return readAll(base() + ".bin"); }
     QByteArray ind() const { return readAll(base() + ".ind"); }
+    // Appends the lines of a CP1251 text (default settings) as a terminal's conversion does.
+    bool convert(const QByteArray &text)
+    {
+        PSqlList list;
+        return writeAll(dir.file(QStringLiteral("in.txt")), text)
+            && list.convertTableTextToBin(dir.file(QStringLiteral("in.txt")), base());
+    }
 
     TableFilesEnvironment env;
     TempDir dir;
@@ -110,7 +118,7 @@ class PTableV4Header : public PTableV4Test, public ::testing::WithParamInterface
 TEST_P(PTableV4Header, OpensOnlyAValidHeader)
 {
     makeTable(GetParam().bin);
-    EXPECT_EQ(table.open(base()), GetParam().opens);
+    EXPECT_EQ(openTable(table, base()), GetParam().opens);
     EXPECT_EQ(table.isOpen, GetParam().opens);
     if (!GetParam().opens) {
         EXPECT_FALSE(table.binFile.isOpen()) << "a refused data file is closed again";
@@ -159,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, PTableV4Header, ::testing::ValuesIn(kHeaderRows),
 TEST_F(PTableV4Test, HeaderWordsAndDescriptorsAreRead)
 {
     makeTable(header({{2, 0, 1, 0}, {3, 2, 0, 1}}, 7, 300));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     EXPECT_EQ(table.magic, 0x504C4442u);
     EXPECT_EQ(table.word2, 300u);
     EXPECT_EQ(table.headerLength, 70u);
@@ -183,7 +191,7 @@ TEST_F(PTableV4Test, MissingIndexIsRefusedAtOnce)
     EXPECT_FALSE(tableV4Exists(base()));
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(table.open(base()));
+    EXPECT_FALSE(openTable(table, base()));
     EXPECT_LT(timer.elapsed(), 10 * TableFilesEnvironment::kFastRetryMs);
     EXPECT_FALSE(QFile::exists(base() + ".ind")) << "opening must not create the index";
 }
@@ -197,7 +205,7 @@ TEST_F(PTableV4Test, UnopenableIndexIsTriedTenTimes)
     ASSERT_TRUE(runWithoutFileRights([&]() {
         QElapsedTimer timer;
         timer.start();
-        EXPECT_FALSE(table.open(base()));
+        EXPECT_FALSE(openTable(table, base()));
         elapsed = timer.elapsed();
     }));
     EXPECT_GE(elapsed, kTableOpenTries * TableFilesEnvironment::kFastRetryMs);
@@ -207,14 +215,14 @@ TEST_F(PTableV4Test, UnopenableIndexIsTriedTenTimes)
 TEST_F(PTableV4Test, IndexThatIsNoRegularFileIsRefusedAtOnce)
 {
     ASSERT_TRUE(writeAll(base() + ".bin", header({{1}})));
-    setTableOpenRetryDelay(1000);
+    platform::setTableOpenRetryDelayForTesting(1000);
     QElapsedTimer timer;
     timer.start();
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("t.ind")));
-    EXPECT_FALSE(table.open(base())) << "a folder";
+    EXPECT_FALSE(openTable(table, base())) << "a folder";
     ASSERT_TRUE(QDir(dir.path()).rmdir(QStringLiteral("t.ind")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(base() + ".ind").constData(), 0600), 0);
-    EXPECT_FALSE(table.open(base())) << "a FIFO";
+    EXPECT_FALSE(openTable(table, base())) << "a FIFO";
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_FALSE(table.binFile.isOpen());
 }
@@ -225,8 +233,8 @@ TEST_F(PTableV4Test, ASecondWriterWaitsUntilAStopEndsTheWaitReadersDoNotWait)
 {
     ASSERT_TRUE(writeAll(base() + ".bin", header({{1}})));
     ASSERT_TRUE(writeAll(base() + ".ind", QByteArray()));
-    setTableOpenRetryDelay(1000);
-    ASSERT_TRUE(table.open(base()));
+    platform::setTableOpenRetryDelayForTesting(1000);
+    ASSERT_TRUE(openTable(table, base()));
     const auto noWait = [] { return true; };
     PTableV4 readers[2];
     for (PTableV4 &reader : readers)
@@ -261,7 +269,7 @@ class PTableV4Count : public PTableV4Test, public ::testing::WithParamInterface<
 TEST_P(PTableV4Count, FollowsTheWord5Rule)
 {
     makeTable(header({{1}}, GetParam().word5), QByteArray(GetParam().indexBytes, '\0'));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     EXPECT_EQ(table.recordCount, GetParam().records);
 }
 
@@ -298,7 +306,7 @@ class PTableV4Encode : public PTableV4Test, public ::testing::WithParamInterface
 TEST_P(PTableV4Encode, StoresTheFieldBytes)
 {
     makeTable(header({GetParam().field}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     QByteArray record;
     ASSERT_TRUE(table.encodeRecord(record, rowOf({GetParam().text})));
     EXPECT_EQ(record, GetParam().stored);
@@ -323,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, PTableV4Encode, ::testing::ValuesIn(kEncodeRows),
 TEST_F(PTableV4Test, TextIsCutAtItsNul)
 {
     makeTable(header({{1}, {3}}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     PRow row;
     row.setText(0, QStringLiteral("AB") + QChar(0) + QStringLiteral("CD"));
     row.setText(1, QStringLiteral("1"));
@@ -335,7 +343,7 @@ TEST_F(PTableV4Test, TextIsCutAtItsNul)
 TEST_F(PTableV4Test, RecordLengthFollowsTheRow)
 {
     makeTable(header({{1}, {3}}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     QByteArray record;
     ASSERT_TRUE(table.encodeRecord(record, rowOf({"a"})));
     EXPECT_EQ(record, QByteArray("a", 2)) << "a short row gives a short record";
@@ -348,15 +356,15 @@ TEST_F(PTableV4Test, RecordLengthFollowsTheRow)
 TEST_F(PTableV4Test, UnknownCodePageWritesNothing)
 {
     makeTable(header({{3}, {1}}));
-    setTerminalCharset(QStringLiteral("NoSuchCodePage"));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base(), "NoSuchCodePage"));
     QByteArray record;
     EXPECT_FALSE(table.encodeRecord(record, rowOf({"1", "a"})));
-    EXPECT_FALSE(table.writeRecord(rowOf({"1", "a"})));
     EXPECT_TRUE(record.isEmpty());
+    table.close();
+    setTerminalCharset(QStringLiteral("NoSuchCodePage"));
+    EXPECT_FALSE(convert("1;a\n"));
     EXPECT_EQ(bin(), header({{3}, {1}}));
     EXPECT_TRUE(ind().isEmpty());
-    EXPECT_EQ(table.recordCount, 0);
 }
 
 TEST_F(PTableV4Test, AppendsRecordAtEndAndEntryAfterLast)
@@ -364,21 +372,19 @@ TEST_F(PTableV4Test, AppendsRecordAtEndAndEntryAfterLast)
     QByteArray data = header({{1}, {3}});
     data += QByteArray(1000 - data.size(), 'z');
     makeTable(data, entry(70, 930));
-    ASSERT_TRUE(table.open(base()));
-    ASSERT_EQ(table.recordCount, 1);
-    ASSERT_TRUE(table.writeRecord(rowOf({"AB", "12.5"})));
-    EXPECT_EQ(table.recordCount, 2);
-    ASSERT_TRUE(table.close());
+    ASSERT_TRUE(convert("AB;12.5\n"));
     EXPECT_EQ(ind(), entry(70, 930) + bytesOf({0x00, 0x00, 0x03, 0xE8, 0, 0, 0, 7}));
     EXPECT_EQ(bin(), data + bytesOf({0x41, 0x42, 0x00, 0x00, 0x00, 0x04, 0xE2}));
+    ASSERT_TRUE(openTable(table, base()));
+    EXPECT_EQ(table.recordCount, 2);
 }
 
 TEST_F(PTableV4Test, StrayIndexTailDoesNotShiftTheNewEntry)
 {
     makeTable(header({{1}}) + QByteArray("x", 2), entry(70, 2) + bytesOf({9, 9, 9}));
-    ASSERT_TRUE(table.open(base()));
-    ASSERT_EQ(table.recordCount, 1);
-    ASSERT_TRUE(table.writeRecord(rowOf({"new"})));
+    ASSERT_TRUE(convert("new\n"));
+    ASSERT_TRUE(openTable(table, base()));
+    ASSERT_EQ(table.recordCount, 2);
     PRow row;
     ASSERT_TRUE(table.readRecord(1, row));
     EXPECT_EQ(textsOf(row), QStringList{QStringLiteral("new")});
@@ -389,7 +395,7 @@ TEST_F(PTableV4Test, ClosedTableNeitherReadsNorWrites)
 {
     makeTableWithRecords({{1}}, {QByteArray("a", 2)});
     PRow row = rowOf({"kept"});
-    EXPECT_FALSE(table.writeRecord(row));
+    EXPECT_FALSE(table.appendRecord(QByteArray("b", 2)));
     EXPECT_FALSE(table.readRecord(0, row));
     EXPECT_EQ(textsOf(row), QStringList{QStringLiteral("kept")});
     EXPECT_TRUE(table.close());
@@ -400,12 +406,9 @@ TEST_F(PTableV4Test, ClosedTableNeitherReadsNorWrites)
 TEST_F(PTableV4Test, RoundTripByKind)
 {
     makeTable(header({{2}, {3, 2}, {1}, {3, 0}}));
-    ASSERT_TRUE(table.open(base()));
-    ASSERT_TRUE(table.writeRecord(rowOf({"12.5", "12.5", "\xD0\x96x", "12.5"})));
-    ASSERT_TRUE(table.writeRecord(rowOf({"0.000000123", "-4", "", "40000001"})));
-    ASSERT_TRUE(table.close());
+    ASSERT_TRUE(convert("12.5;12.5;\xC6x;12.5\n0.000000123;-4;;40000001\n"));
 
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     ASSERT_EQ(table.recordCount, 2);
     PRow row;
     ASSERT_TRUE(table.readRecord(0, row));
@@ -422,7 +425,7 @@ TEST_F(PTableV4Test, TextIsReadAsUtf8AndCappedAt100Bytes)
     // cut half-letter is all that is lost.
     const QByteArray cutInside = QByteArray(99, 'a') + QByteArray("\xD0\x96", 2);
     makeTableWithRecords({{1}, {1}, {1}}, {longText + '\0' + QByteArray("\xD0\x96", 2) + '\0' + cutInside + '\0'});
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     PRow row;
     ASSERT_TRUE(table.readRecord(0, row));
     ASSERT_EQ(row.count(), 3);
@@ -437,15 +440,14 @@ TEST_F(PTableV4Test, TextThatIsNotUtf8ReadsInTheTerminalCodePage)
 {
     makeTableWithRecords({{1}, {1}, {1}},
                          {QByteArray("\xCC\xEE\xEB\xEE\xEA\xEE\0\xEF\xBB\xBFok\0\xED\xA0\x80\0", 17)});
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     PRow row;
     ASSERT_TRUE(table.readRecord(0, row));
     EXPECT_EQ(textsOf(row), (QStringList{QString::fromUtf8("Молоко"), "ok",
                                          QString::fromUtf8("\xD0\xBD\xC2\xA0\xD0\x82")}))
         << "a UTF-8 byte-order mark reads as before; an encoded surrogate is no UTF-8";
     table.close();
-    setTerminalCharset(QStringLiteral("KOI8-R"));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base(), "KOI8-R"));
     ASSERT_TRUE(table.readRecord(0, row));
     EXPECT_EQ(row.text(0), QString::fromUtf8("лНКНЙН"));
 }
@@ -468,7 +470,7 @@ class PTableV4Decode : public PTableV4Test, public ::testing::WithParamInterface
 TEST_P(PTableV4Decode, GivesTheFieldsThatFit)
 {
     makeTable(header(GetParam().fields));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     PRow row = rowOf({"stale"});
     EXPECT_EQ(table.decodeRecord(GetParam().record, row), GetParam().ok);
     EXPECT_EQ(textsOf(row), GetParam().texts);
@@ -514,7 +516,7 @@ TEST_P(PTableV4Index, RefusesEntriesOutsideTheDataFile)
 {
     // Data file: the 45-byte header of one text field, then "ab\0" at 45..47.
     makeTable(header({{1}}) + QByteArray("ab", 3), GetParam().entry);
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     PRow row = rowOf({"stale"});
     EXPECT_EQ(table.readRecord(GetParam().record, row), GetParam().ok);
     if (GetParam().ok) {
@@ -546,11 +548,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, PTableV4Index, ::testing::ValuesIn(kIndexRows),
 TEST_F(PTableV4Test, ImportPacksFlaggedFieldsIntoLeadingPositions)
 {
     makeTable(header({{1, 0, 0, 1}, {3, 0, 0, 0}, {2, 0, 0, 1}}));
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     PRow packed;
     table.importFields(rowOf({" a ", "b", "c", "beyond"}), packed);
     EXPECT_EQ(textsOf(packed), (QStringList{"a", "c"})) << "flagged fields, trimmed, in field order";
-    ASSERT_TRUE(table.writeRecord(packed));
+    table.close();
+    ASSERT_TRUE(convert(" a ;b;c;beyond\n"));
     // Packed field 1 is encoded with descriptor 1 (an integer): "c" reads as 0 hundredths.
     EXPECT_EQ(bin().mid(95), QByteArray("a", 2) + wordBE(0));
 }
@@ -559,7 +562,7 @@ TEST_F(PTableV4Test, ExportGivesTheFlaggedFieldsOfEachRecord)
 {
     makeTableWithRecords({{1, 0, 0}, {3, 1, 1}, {1, 0, 0}},
                          {QByteArray("x", 2) + wordBE(25) + QByteArray("y", 2), QByteArray("z", 2) + wordBE(7)});
-    ASSERT_TRUE(table.open(base()));
+    ASSERT_TRUE(openTable(table, base()));
     PRow row;
     PRow packed = rowOf({"stale", "stale"});
     ASSERT_TRUE(table.readRecord(0, row));
@@ -588,18 +591,18 @@ class PTableV4Fault : public PTableV4Test, public ::testing::WithParamInterface<
 TEST_P(PTableV4Fault, RestoresBothFiles)
 {
     makeTableWithRecords({{1}, {3}}, {QByteArray("a", 2) + wordBE(1)});
-    ASSERT_TRUE(table.open(base()));
-    ASSERT_TRUE(table.writeRecord(rowOf({"b", "2"})));
+    ASSERT_TRUE(convert("b;2\n"));
     const QByteArray binBefore = bin();
     const QByteArray indBefore = ind();
 
     platform::armWriteFault(GetParam().failingWrite, GetParam().bytesFirst);
-    EXPECT_FALSE(table.writeRecord(rowOf({"longer text", "3"})));
+    EXPECT_FALSE(convert("longer text;3\n"));
     EXPECT_EQ(bin(), binBefore);
     EXPECT_EQ(ind(), indBefore);
-    EXPECT_EQ(table.recordCount, 2);
 
-    ASSERT_TRUE(table.writeRecord(rowOf({"c", "4"}))) << "the table goes on after the failure";
+    ASSERT_TRUE(convert("c;4\n")) << "the table goes on after the failure";
+    ASSERT_TRUE(openTable(table, base()));
+    EXPECT_EQ(table.recordCount, 3);
     PRow row;
     ASSERT_TRUE(table.readRecord(2, row));
     EXPECT_EQ(textsOf(row), (QStringList{"c", "400"}));
@@ -623,8 +626,7 @@ TEST_F(PTableV4Test, OffsetPast4GiBIsRefused)
     QFile data(base() + ".bin");
     if (!data.resize(qint64(0x100000000LL)))
         GTEST_SKIP() << "this file system cannot hold a sparse 4 GiB file";
-    ASSERT_TRUE(table.open(base()));
-    EXPECT_FALSE(table.writeRecord(rowOf({"a"})));
+    EXPECT_FALSE(convert("a\n"));
     EXPECT_EQ(QFileInfo(base() + ".bin").size(), qint64(0x100000000LL));
     EXPECT_TRUE(ind().isEmpty());
 }
@@ -672,10 +674,9 @@ TEST_F(PTableV4Test, FullDiskDuringEntryRestoresTheRecord)
     const QByteArray binBefore = readAll(name + ".bin");
     const QByteArray indBefore = readAll(name + ".ind");
 
-    ASSERT_TRUE(table.open(name));
-    EXPECT_FALSE(table.writeRecord(rowOf({"abc"})));
-    EXPECT_EQ(table.recordCount, 512);
-    EXPECT_TRUE(table.close());
+    PSqlList list;
+    ASSERT_TRUE(writeAll(dir.file(QStringLiteral("in.txt")), "abc\n"));
+    EXPECT_FALSE(list.convertTableTextToBin(dir.file(QStringLiteral("in.txt")), name));
     EXPECT_EQ(readAll(name + ".bin"), binBefore);
     EXPECT_EQ(readAll(name + ".ind"), indBefore);
 }

@@ -2,10 +2,12 @@
 
 #include "PSettings.h"
 #include "TableFileIO.h"
+#include "TestSeams.h"
 #include "WriteFault.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QTextCodec>
 
 #include <functional>
 #include <initializer_list>
@@ -36,6 +38,13 @@ inline void setTerminalCharset(const QString &name)
     settings.store(s);
 }
 
+// Opens a V3 or V4 table as a conversion does, with `codec` as the code page of its text fields.
+template <typename Table>
+bool openTable(Table &table, const QString &name, const char *codec = "CP1251")
+{
+    return table.open(name, Table::fileNames(name), QTextCodec::codecForName(codec));
+}
+
 // Every table test starts from the default settings, fast open retries and no armed write fault,
 // and leaves them so.
 class TableFilesEnvironment
@@ -46,13 +55,13 @@ public:
         PSettings s;
         s.setDefaults();
         settings.store(s);
-        setTableOpenRetryDelay(kFastRetryMs);
+        platform::setTableOpenRetryDelayForTesting(kFastRetryMs);
         platform::disarmWriteFault();
     }
     ~TableFilesEnvironment()
     {
         platform::disarmWriteFault();
-        setTableOpenRetryDelay(kDefaultTableOpenRetryDelayMs);
+        platform::setTableOpenRetryDelayForTesting(platform::kDefaultTableOpenRetryDelayMs);
         PSettings s;
         s.setDefaults();
         settings.store(s);

@@ -4,8 +4,8 @@
 #include "PNetServer.h"
 #include "PRow.h"
 #include "PSqlBase.h"
-#include "TableFileIO.h"
 #include "TempDir.h"
+#include "TestSeams.h"
 #include "TransportSupport.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +41,7 @@ protected:
 
     void TearDown() override
     {
-        setTableOpenRetryDelay(kDefaultTableOpenRetryDelayMs);
+        platform::setTableOpenRetryDelayForTesting(platform::kDefaultTableOpenRetryDelayMs);
         front.teardown();
         server.reset();
     }
@@ -254,7 +254,7 @@ TEST_F(ConversionsOverTcp, TwoUploadsIntoOneSqlTableAtOnceBothSucceed)
 // nothing.
 TEST_F(ConversionsOverTcp, UploadsIntoOneTableAtOnceKeepEachUploadWhole)
 {
-    setTableOpenRetryDelay(200); // a waiting upload starts soon after the one before it ends
+    platform::setTableOpenRetryDelayForTesting(200); // a waiting upload starts soon after the one before it ends
     const auto lines = [](const QString &letter) {
         QStringList texts;
         for (int i = 0; i < 3000; ++i)

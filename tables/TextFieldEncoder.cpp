@@ -1,0 +1,58 @@
+#include "TextFieldEncoder.h"
+
+#include <QTextCodec>
+
+namespace {
+
+// Single-byte code pages (by MIB number); every other one is encoded text by text.
+bool isSingleByte(const QTextCodec *codec)
+{
+    const int mib = codec->mibEnum();
+    return (mib >= 5 && mib <= 12)      // ISO-8859-2 to ISO-8859-9
+        || (mib >= 109 && mib <= 112)   // ISO-8859-13 to ISO-8859-16
+        || (mib >= 2250 && mib <= 2258) // windows-1250 to windows-1258
+        || mib == 2084 || mib == 2088   // KOI8-R, KOI8-U
+        || mib == 2086;                 // IBM866
+}
+
+QString printableAscii()
+{
+    QString text;
+    for (char c = ' '; c < 0x7F; ++c)
+        text += QLatin1Char(c);
+    return text;
+}
+
+} // namespace
+
+TextFieldEncoder::TextFieldEncoder() = default;
+TextFieldEncoder::~TextFieldEncoder() = default;
+
+void TextFieldEncoder::append(QByteArray &target, QTextCodec *codec, const QString &text)
+{
+    if (codec != current) {
+        current = codec;
+        encoder.reset(isSingleByte(codec) ? codec->makeEncoder(QTextCodec::IgnoreHeader) : nullptr);
+        // Asked of the code page itself: some keep control characters in other places.
+        static const QString ascii = printableAscii();
+        keepsAscii = encoder && codec->fromUnicode(ascii) == ascii.toLatin1();
+    }
+    const int start = target.size();
+    if (keepsAscii) {
+        target.resize(start + text.size());
+        char *out = target.data() + start;
+        int i = 0;
+        for (const QChar c : text) {
+            if (c.unicode() < 0x20 || c.unicode() >= 0x7F)
+                break;
+            out[i++] = char(c.unicode());
+        }
+        if (i == text.size())
+            return;
+        target.resize(start);
+    }
+    if (!encoder || (!text.isEmpty() && text.back().isHighSurrogate()))
+        target.append(codec->fromUnicode(text));
+    else
+        target.append(encoder->fromUnicode(text));
+}
