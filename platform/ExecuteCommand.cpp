@@ -1,6 +1,7 @@
 #include "ExecuteCommand.h"
 
 #include "ResourceLimits.h"
+#include "TestSeams.h"
 #include "UniqueFd.h"
 
 #include <QByteArray>
@@ -189,7 +190,7 @@ qint32 exitCodeOf(int status)
 bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode,
                     const std::function<bool()> &stopWaiting)
 {
-    if (const ProgramRunner runner = detail::programRunner.load())
+    if (const ProgramRunner runner = programRunner())
         return runner(program, parameters, wait, exitCode);
     exitCode = 0;
     Launch launch;

@@ -1,6 +1,5 @@
 #include "NativeSocket.h"
 
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -76,8 +75,6 @@ int sendBufferSize(qintptr descriptor)
 
 namespace {
 
-std::atomic<SendFunction> radioSendForTesting{nullptr};
-
 SocketTransfer outcome(ssize_t n, int &count)
 {
     count = n > 0 ? int(n) : 0;
@@ -126,17 +123,6 @@ SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, co
     if (n == 0)
         return SocketTransfer::Failed;
     return outcome(n, count);
-}
-
-SendFunction radioSend()
-{
-    const SendFunction standIn = radioSendForTesting.load();
-    return standIn ? standIn : sendSome;
-}
-
-void setRadioSendForTesting(SendFunction send)
-{
-    radioSendForTesting.store(send);
 }
 
 bool widenListenQueue(qintptr descriptor)

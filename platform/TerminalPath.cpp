@@ -1,5 +1,7 @@
 #include "TerminalPath.h"
 
+#include "TestSeams.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -11,9 +13,6 @@
 namespace platform {
 
 namespace {
-
-// Empty: the machine's own root.
-QString confiningRoot;
 
 bool isSeparator(QChar c)
 {
@@ -57,13 +56,6 @@ bool resolveComponent(const QString &folder, const QString &name, QString &resol
 
 } // namespace
 
-QString setTerminalRoot(const QString &folder)
-{
-    QString previous = confiningRoot;
-    confiningRoot = folder;
-    return previous;
-}
-
 bool mapTerminalPath(const QString &text, QString &path)
 {
     path.clear();
@@ -82,6 +74,7 @@ bool mapTerminalPath(const QString &text, QString &path)
         rooted = true;
     const bool trailing = !rest.isEmpty() && isSeparator(rest.at(rest.size() - 1));
     rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString confiningRoot = terminalRoot();
 
     // Windows resolves "." and ".." by text before it looks at the disk; so do we, so that
     // "C:\DATA\missing\..\A.TXT" still means "/DATA/A.TXT".
@@ -131,7 +124,8 @@ bool mapTerminalPattern(const QString &text, QString &folder, QString &nameFilte
     if (cut < 0 && startsWithDrive(text))
         cut = 2;
     if (cut < 0) {
-        folder = confiningRoot.isEmpty() ? QDir::currentPath() : confiningRoot;
+        const QString root = terminalRoot();
+        folder = root.isEmpty() ? QDir::currentPath() : root;
         nameFilter = text;
         return true;
     }

@@ -15,12 +15,6 @@ namespace platform {
 // separator is kept. An empty text maps to an empty path. False for a UNC path ("\\server\...").
 bool mapTerminalPath(const QString &text, QString &path);
 
-// The folder that stands for the root of every terminal path: the whole machine unless a test
-// confines its terminals to a folder of its own, as the fuzz targets do. Confined, a relative path
-// starts at that folder as well, and ".." stops there. `folder` is absolute; empty: the whole
-// machine again. Returns the one set before. Set it before any session runs.
-QString setTerminalRoot(const QString &folder);
-
 // Splits a search pattern at its last separator (or after a bare drive letter) and maps the
 // folder part as above; a pattern without a folder part searches the working folder. The name
 // part is returned as the terminal sent it. False for a UNC pattern.

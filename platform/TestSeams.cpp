@@ -1,0 +1,67 @@
+#include "TestSeams.h"
+
+#include "NativeSocket.h"
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+std::atomic<ProgramRunner> runnerInPlace{nullptr};
+// Every session reads it as it maps a path: written and read under the lock only.
+std::mutex terminalRootLock;
+QString confiningRoot;
+std::atomic<int> usbPause{4000};
+std::atomic<int> sessionCap{0};
+std::atomic<SendFunction> radioSendInPlace{nullptr};
+// Counts down to the failing buffer; 0 means disarmed.
+std::atomic<int> buffersUntilFault{0};
+
+// True when this call is the one the countdown was armed for.
+bool countDown(std::atomic<int> &left)
+{
+    int current = left.load();
+    while (current > 0) {
+        if (left.compare_exchange_weak(current, current - 1))
+            return current == 1;
+    }
+    return false;
+}
+
+} // namespace
+
+ProgramRunner setProgramRunnerForTesting(ProgramRunner runner) { return runnerInPlace.exchange(runner); }
+ProgramRunner programRunner() { return runnerInPlace.load(); }
+
+QString setTerminalRootForTesting(const QString &folder)
+{
+    const std::lock_guard<std::mutex> hold(terminalRootLock);
+    return std::exchange(confiningRoot, folder);
+}
+
+QString terminalRoot()
+{
+    const std::lock_guard<std::mutex> hold(terminalRootLock);
+    return confiningRoot;
+}
+
+int setUsbPauseForTesting(int milliseconds) { return usbPause.exchange(milliseconds); }
+int usbPauseMs() { return usbPause.load(); }
+
+void setSessionCapForTesting(int cap) { sessionCap = cap; }
+int fixedSessionCap() { return sessionCap.load(); }
+
+void setRadioSendForTesting(SendFunction send) { radioSendInPlace = send; }
+SendFunction radioSend()
+{
+    const SendFunction standIn = radioSendInPlace.load();
+    return standIn ? standIn : sendSome;
+}
+
+void armZeroPagesFaultForTesting(int nth) { buffersUntilFault = nth > 0 ? nth : 0; }
+bool takeZeroPagesFault() { return countDown(buffersUntilFault); }
+
+} // namespace platform
