@@ -165,18 +165,12 @@ bool matchesTerminalPattern(const QString &name, const QString &filter)
     return j == p.size();
 }
 
-qint64 listedNameBytes(const QString &name)
-{
-    return qint64(name.size()) * qint64(sizeof(QChar)) + 64;
-}
-
 QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind,
-                               qint64 maxBytes)
+                               const std::function<bool(const QString &)> &keep)
 {
     const QDir::Filters filters =
         (kind == EntryKind::Dirs ? QDir::Dirs : QDir::Files) | QDir::NoDotAndDotDot;
     QStringList names;
-    qint64 bytes = 0;
     // One entry at a time: the names that do not match are never all held at once.
     QDirIterator entries(folder, filters);
     while (entries.hasNext()) {
@@ -184,8 +178,7 @@ QStringList listTerminalFolder(const QString &folder, const QString &filter, Ent
         const QString entry = entries.fileName();
         if (!matchesTerminalPattern(entry, filter))
             continue;
-        bytes += listedNameBytes(entry);
-        if (maxBytes >= 0 && bytes > maxBytes)
+        if (keep && !keep(entry))
             break;
         names.append(entry);
     }
