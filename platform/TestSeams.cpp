@@ -17,8 +17,10 @@ QString confiningRoot;
 std::atomic<int> usbPause{4000};
 std::atomic<int> sessionCap{0};
 std::atomic<SendFunction> radioSendInPlace{nullptr};
-// Counts down to the failing buffer; 0 means disarmed.
+// They count down to the failing buffer or write; 0 means disarmed.
 std::atomic<int> buffersUntilFault{0};
+std::atomic<int> writesUntilFault{0};
+std::atomic<std::int64_t> bytesAllowedAtFault{0};
 
 // True when this call is the one the countdown was armed for.
 bool countDown(std::atomic<int> &left)
@@ -63,5 +65,19 @@ SendFunction radioSend()
 
 void armZeroPagesFaultForTesting(int nth) { buffersUntilFault = nth > 0 ? nth : 0; }
 bool takeZeroPagesFault() { return countDown(buffersUntilFault); }
+
+void armWriteFaultForTesting(int nth, std::int64_t bytesBeforeFailure)
+{
+    bytesAllowedAtFault = bytesBeforeFailure < 0 ? 0 : bytesBeforeFailure;
+    writesUntilFault = nth > 0 ? nth : 0;
+}
+
+bool takeWriteFault(std::int64_t &bytesBeforeFailure)
+{
+    if (!countDown(writesUntilFault))
+        return false;
+    bytesBeforeFailure = bytesAllowedAtFault.load();
+    return true;
+}
 
 } // namespace platform

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <cstdint>
+
 // The switches that exist only for tests and the fuzz build, declared here together so that a
 // reader sees them all in one place; the values they set live in TestSeams.cpp. The programs never
 // set them: product code only reads each value through its plain accessor.
@@ -43,5 +45,12 @@ SendFunction radioSend();
 // back empty; 0 disarms. One shot. Each buffer takes the fault, if it is the one, as it is made.
 void armZeroPagesFaultForTesting(int nth);
 bool takeZeroPagesFault();
+
+// File writes that must never report a failed write as success: the nth guarded write from now
+// (1 = the next one) writes only its first `bytesBeforeFailure` bytes and then fails as a full
+// disk would (ENOSPC); 0 disarms. One shot. A guarded write path asks takeWriteFault() before
+// every write: true when this one must fail, with the bytes it writes first.
+void armWriteFaultForTesting(int nth, std::int64_t bytesBeforeFailure = 0);
+bool takeWriteFault(std::int64_t &bytesBeforeFailure);
 
 } // namespace platform

@@ -1,7 +1,7 @@
 #include "TableFileIO.h"
 
 #include "FileGuard.h"
-#include "WriteFault.h"
+#include "TestSeams.h"
 
 #include <QFile>
 #include <QThread>

@@ -593,7 +593,7 @@ TEST_P(PTableV4Fault, RestoresBothFiles)
     const QByteArray binBefore = bin();
     const QByteArray indBefore = ind();
 
-    platform::armWriteFault(GetParam().failingWrite, GetParam().bytesFirst);
+    platform::armWriteFaultForTesting(GetParam().failingWrite, GetParam().bytesFirst);
     EXPECT_FALSE(table.writeRecord(rowOf({"longer text", "3"})));
     EXPECT_EQ(bin(), binBefore);
     EXPECT_EQ(ind(), indBefore);

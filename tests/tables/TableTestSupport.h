@@ -2,7 +2,7 @@
 
 #include "PSettings.h"
 #include "TableFileIO.h"
-#include "WriteFault.h"
+#include "TestSeams.h"
 
 #include <QByteArray>
 #include <QString>
@@ -47,11 +47,11 @@ public:
         s.setDefaults();
         settings.store(s);
         setTableOpenRetryDelay(kFastRetryMs);
-        platform::disarmWriteFault();
+        platform::armWriteFaultForTesting(0);
     }
     ~TableFilesEnvironment()
     {
-        platform::disarmWriteFault();
+        platform::armWriteFaultForTesting(0);
         setTableOpenRetryDelay(kDefaultTableOpenRetryDelayMs);
         PSettings s;
         s.setDefaults();
