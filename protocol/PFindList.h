@@ -18,7 +18,7 @@ struct PFindEntry
     qint64 bytes = 0;
 
     // Counts what keeping `name` costs the process, near enough (its characters, the string's own
-    // header and its list slot), and keeps it: false, with nothing counted, past `maxBytes`.
+    // header and its list slot); false, with nothing counted, when the names would pass `maxBytes`.
     bool keep(const QString &name, qint64 maxBytes);
     // The next name; false with an empty name once every name was handed out.
     bool next(QString &name);
