@@ -1,6 +1,8 @@
 #include "ExecuteCommand.h"
 
 #include "ResourceLimits.h"
+#include "RetryEintr.h"
+#include "TestSeams.h"
 #include "UniqueFd.h"
 
 #include <QByteArray>
@@ -131,11 +133,7 @@ private:
 
 pid_t waitChild(pid_t pid, int &status, int flags)
 {
-    pid_t done;
-    do {
-        done = ::waitpid(pid, &status, flags);
-    } while (done < 0 && errno == EINTR);
-    return done;
+    return retryEintr([&] { return ::waitpid(pid, &status, flags); });
 }
 
 // True when the program runs: the report pipe closed by the exec without a word.
@@ -143,11 +141,7 @@ bool started(Launch &launch)
 {
     launch.reportWrite.reset();
     int error = 0;
-    ssize_t n;
-    do {
-        n = ::read(launch.reportRead.get(), &error, sizeof error);
-    } while (n < 0 && errno == EINTR);
-    return n == 0;
+    return retryEintr([&] { return ::read(launch.reportRead.get(), &error, sizeof error); }) == 0;
 }
 
 // Detached: an intermediate child starts the program and ends at once; the server reaps it, and
@@ -189,7 +183,7 @@ qint32 exitCodeOf(int status)
 bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode,
                     const std::function<bool()> &stopWaiting)
 {
-    if (const ProgramRunner runner = detail::programRunner.load())
+    if (const ProgramRunner runner = programRunner())
         return runner(program, parameters, wait, exitCode);
     exitCode = 0;
     Launch launch;

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <atomic>
 #include <functional>
 
 namespace platform {
@@ -19,19 +18,5 @@ namespace platform {
 // started.
 bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode,
                     const std::function<bool()> &stopWaiting = nullptr);
-
-// What executeCommand hands its calls to instead of starting programs, with the same contract;
-// tests and fuzz targets put one in place so that no program starts.
-using ProgramRunner = bool (*)(const QString &program, const QString &parameters, bool wait, qint32 &exitCode);
-
-namespace detail {
-inline std::atomic<ProgramRunner> programRunner{nullptr};
-} // namespace detail
-
-// Puts `runner` in use (null: programs start again) and returns the one in use before.
-inline ProgramRunner setProgramRunner(ProgramRunner runner)
-{
-    return detail::programRunner.exchange(runner);
-}
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "FileGuard.h"
 
+#include "RetryEintr.h"
 #include "UniqueFd.h"
 
 #include <QFile>
@@ -116,10 +117,7 @@ int openRegular(const QByteArray &name, QIODevice::OpenMode mode, UniqueFd &fd, 
 {
     if (::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode))
         return notRegularError(info);
-    int opened;
-    do {
-        opened = ::open(name.constData(), openFlags(mode), 0666);
-    } while (opened < 0 && errno == EINTR);
+    const int opened = retryEintr([&] { return ::open(name.constData(), openFlags(mode), 0666); });
     if (opened < 0)
         return errno;
     fd.reset(opened);

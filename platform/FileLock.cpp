@@ -1,6 +1,6 @@
 #include "FileLock.h"
 
-#include <cerrno>
+#include "RetryEintr.h"
 
 #include <sys/file.h>
 
@@ -8,11 +8,7 @@ namespace platform {
 
 bool lockExclusively(int fd)
 {
-    int result;
-    do {
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return retryEintr([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0;
 }
 
 } // namespace platform

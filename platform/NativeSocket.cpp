@@ -1,6 +1,7 @@
 #include "NativeSocket.h"
 
-#include <atomic>
+#include "RetryEintr.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -36,10 +37,7 @@ void shutdownSocket(qintptr descriptor)
 bool peerHasClosed(qintptr descriptor)
 {
     pollfd look{int(descriptor), POLLRDHUP, 0};
-    int n;
-    do {
-        n = ::poll(&look, 1, 0);
-    } while (n < 0 && errno == EINTR);
+    const int n = retryEintr([&look] { return ::poll(&look, 1, 0); });
     // Reported whether asked or not: a hang-up (both directions ended), an error such as a
     // reset, or a descriptor that is no socket any more.
     return n > 0 && (look.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -76,8 +74,6 @@ int sendBufferSize(qintptr descriptor)
 
 namespace {
 
-std::atomic<SendFunction> radioSendForTesting{nullptr};
-
 SocketTransfer outcome(ssize_t n, int &count)
 {
     count = n > 0 ? int(n) : 0;
@@ -93,11 +89,8 @@ SocketTransfer outcome(ssize_t n, int &count)
 
 SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool mayWait, int &count)
 {
-    ssize_t n;
-    do {
-        n = ::recv(int(descriptor), buffer, size_t(length), mayWait ? 0 : MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    return outcome(n, count);
+    const int flags = mayWait ? 0 : MSG_DONTWAIT;
+    return outcome(retryEintr([&] { return ::recv(int(descriptor), buffer, size_t(length), flags); }), count);
 }
 
 SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, const char *data, int length,
@@ -118,25 +111,11 @@ SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, co
         count = 0;
         return SocketTransfer::Moved;
     }
-    ssize_t n;
-    do {
-        n = ::sendmsg(int(descriptor), &message, flags);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = retryEintr([&] { return ::sendmsg(int(descriptor), &message, flags); });
     // A send that takes nothing without an error does not happen on a stream socket.
     if (n == 0)
         return SocketTransfer::Failed;
     return outcome(n, count);
-}
-
-SendFunction radioSend()
-{
-    const SendFunction standIn = radioSendForTesting.load();
-    return standIn ? standIn : sendSome;
-}
-
-void setRadioSendForTesting(SendFunction send)
-{
-    radioSendForTesting.store(send);
 }
 
 bool widenListenQueue(qintptr descriptor)

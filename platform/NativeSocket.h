@@ -55,12 +55,4 @@ SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool ma
 SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, const char *data, int length,
                         bool mayWait, int &count);
 
-using SendFunction = SocketTransfer (*)(qintptr descriptor, const char *head, int headLength, const char *data,
-                                        int length, bool mayWait, int &count);
-// The send of the Bluetooth and IrDA links, taken by each port as it opens: sendSome.
-SendFunction radioSend();
-// Test seam: a stand-in radio link over local sockets puts in its own send, which charges each
-// send as the radio's kernel does; null puts sendSome back. Ports already open keep theirs.
-void setRadioSendForTesting(SendFunction send);
-
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "PStopEvent.h"
 
+#include "RetryEintr.h"
+
 #include <QDeadlineTimer>
 
 #include <cerrno>
@@ -27,10 +29,7 @@ void PStopEvent::set()
     // Nobody ever reads the counter, so the descriptor stays readable for good. A write can
     // only fail when the counter would overflow, and then it is readable already.
     const std::uint64_t one = 1;
-    ssize_t n;
-    do {
-        n = ::write(fd_, &one, sizeof one);
-    } while (n < 0 && errno == EINTR);
+    platform::retryEintr([this, &one] { return ::write(fd_, &one, sizeof one); });
 }
 
 bool PStopEvent::waitAny(const PStopEvent *first, const PStopEvent *second, int timeoutMs)

@@ -1,5 +1,7 @@
 #include "SerialDevice.h"
 
+#include "RetryEintr.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 
@@ -78,10 +80,8 @@ bool SerialDevice::open(const QString &path)
     close();
     error.clear();
     const QByteArray native = QFile::encodeName(path);
-    int d;
-    do {
-        d = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    } while (d < 0 && errno == EINTR);
+    const int d =
+        retryEintr([&native] { return ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (d < 0) {
         fail("open", path);
         return false;

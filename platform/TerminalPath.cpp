@@ -1,5 +1,7 @@
 #include "TerminalPath.h"
 
+#include "TestSeams.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -11,9 +13,6 @@
 namespace platform {
 
 namespace {
-
-// Empty: the machine's own root.
-QString confiningRoot;
 
 bool isSeparator(QChar c)
 {
@@ -57,13 +56,6 @@ bool resolveComponent(const QString &folder, const QString &name, QString &resol
 
 } // namespace
 
-QString setTerminalRoot(const QString &folder)
-{
-    QString previous = confiningRoot;
-    confiningRoot = folder;
-    return previous;
-}
-
 bool mapTerminalPath(const QString &text, QString &path)
 {
     path.clear();
@@ -82,6 +74,7 @@ bool mapTerminalPath(const QString &text, QString &path)
         rooted = true;
     const bool trailing = !rest.isEmpty() && isSeparator(rest.at(rest.size() - 1));
     rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString confiningRoot = terminalRoot();
 
     // Windows resolves "." and ".." by text before it looks at the disk; so do we, so that
     // "C:\DATA\missing\..\A.TXT" still means "/DATA/A.TXT".
@@ -131,7 +124,8 @@ bool mapTerminalPattern(const QString &text, QString &folder, QString &nameFilte
     if (cut < 0 && startsWithDrive(text))
         cut = 2;
     if (cut < 0) {
-        folder = confiningRoot.isEmpty() ? QDir::currentPath() : confiningRoot;
+        const QString root = terminalRoot();
+        folder = root.isEmpty() ? QDir::currentPath() : root;
         nameFilter = text;
         return true;
     }
@@ -171,18 +165,12 @@ bool matchesTerminalPattern(const QString &name, const QString &filter)
     return j == p.size();
 }
 
-qint64 listedNameBytes(const QString &name)
-{
-    return qint64(name.size()) * qint64(sizeof(QChar)) + 64;
-}
-
 QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind,
-                               qint64 maxBytes)
+                               const std::function<bool(const QString &)> &keep)
 {
     const QDir::Filters filters =
         (kind == EntryKind::Dirs ? QDir::Dirs : QDir::Files) | QDir::NoDotAndDotDot;
     QStringList names;
-    qint64 bytes = 0;
     // One entry at a time: the names that do not match are never all held at once.
     QDirIterator entries(folder, filters);
     while (entries.hasNext()) {
@@ -190,8 +178,7 @@ QStringList listTerminalFolder(const QString &folder, const QString &filter, Ent
         const QString entry = entries.fileName();
         if (!matchesTerminalPattern(entry, filter))
             continue;
-        bytes += listedNameBytes(entry);
-        if (maxBytes >= 0 && bytes > maxBytes)
+        if (keep && !keep(entry))
             break;
         names.append(entry);
     }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Terminals name files with Windows paths. This is the one place where such a path becomes a
 // path of this machine, and where folder listings behave as the terminals expect of Windows.
 namespace platform {
@@ -14,12 +16,6 @@ namespace platform {
 // folder that equals it ignoring case; the rest keep the terminal's spelling. A trailing
 // separator is kept. An empty text maps to an empty path. False for a UNC path ("\\server\...").
 bool mapTerminalPath(const QString &text, QString &path);
-
-// The folder that stands for the root of every terminal path: the whole machine unless a test
-// confines its terminals to a folder of its own, as the fuzz targets do. Confined, a relative path
-// starts at that folder as well, and ".." stops there. `folder` is absolute; empty: the whole
-// machine again. Returns the one set before. Set it before any session runs.
-QString setTerminalRoot(const QString &folder);
 
 // Splits a search pattern at its last separator (or after a bare drive letter) and maps the
 // folder part as above; a pattern without a folder part searches the working folder. The name
@@ -34,15 +30,11 @@ enum class EntryKind { Files, Dirs };
 
 // The names of the folder's entries of one kind that match the filter, without "." and "..",
 // without hidden entries (names that start with a dot), sorted by their upper-case form as the
-// Windows file system returned them. A folder that cannot be read gives an empty list. With
-// maxBytes of 0 or more the listing stops before the names kept would cost more than that
-// (listedNameBytes each), so that a huge folder cannot take the server's memory.
+// Windows file system returned them. A folder that cannot be read gives an empty list. Each
+// matching name is offered to `keep` (when given) before it is kept, and the listing stops at the
+// first one it refuses, so that a huge folder cannot take the server's memory.
 QStringList listTerminalFolder(const QString &folder, const QString &filter, EntryKind kind,
-                               qint64 maxBytes = -1);
-
-// What keeping one listed name costs the process, near enough: its characters and the string's
-// own header and list slot.
-qint64 listedNameBytes(const QString &name);
+                               const std::function<bool(const QString &)> &keep = nullptr);
 
 // The file of a table: the table's local path (already mapped) with an extension such as ".bin".
 // Terminals name a table without its extension, so the name's last part is matched ignoring case

@@ -1,6 +1,7 @@
 #include "ZeroPages.h"
 
-#include <atomic>
+#include "TestSeams.h"
+
 #include <cstdlib>
 #include <utility>
 
@@ -20,21 +21,9 @@ namespace platform {
 
 namespace {
 
-std::atomic<int> faultCountdown{0};
-
-bool takeFault()
-{
-    int left = faultCountdown.load();
-    while (left > 0) {
-        if (faultCountdown.compare_exchange_weak(left, left - 1))
-            return left == 1;
-    }
-    return false;
-}
-
 char *allocate(std::size_t size)
 {
-    if (takeFault())
+    if (takeZeroPagesFault())
         return nullptr;
 #ifdef VOREL_ZERO_PAGES_FROM_HEAP
     return static_cast<char *>(std::calloc(size, 1));
@@ -77,16 +66,6 @@ void ZeroPages::reset()
 #endif
     pages = nullptr;
     length = 0;
-}
-
-void armZeroPagesFault(int nth)
-{
-    faultCountdown = nth > 0 ? nth : 0;
-}
-
-void disarmZeroPagesFault()
-{
-    faultCountdown = 0;
 }
 
 } // namespace platform

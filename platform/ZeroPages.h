@@ -35,9 +35,4 @@ private:
     std::size_t length = 0;
 };
 
-// Test seam for a system without memory: the nth buffer asked for from now (1 = the next one)
-// comes back empty. Off by default; one shot.
-void armZeroPagesFault(int nth);
-void disarmZeroPagesFault();
-
 } // namespace platform

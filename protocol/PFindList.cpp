@@ -2,6 +2,15 @@
 
 #include <limits>
 
+bool PFindEntry::keep(const QString &name, qint64 maxBytes)
+{
+    const qint64 cost = qint64(name.size()) * qint64(sizeof(QChar)) + 64;
+    if (bytes + cost > maxBytes)
+        return false;
+    bytes += cost;
+    return true;
+}
+
 bool PFindEntry::next(QString &name)
 {
     name.clear();
@@ -23,9 +32,9 @@ bool PFindList::findFirst(const QString &folder, const QString &nameFilter, QStr
     entry->handle = ++lastHandle;
     if (!folder.isEmpty()) {
         const QString filter = nameFilter.isEmpty() ? QStringLiteral("*.*") : nameFilter;
-        entry->names = platform::listTerminalFolder(folder, filter, kind, kMaxListingBytes);
-        for (const QString &name : qAsConst(entry->names))
-            entry->bytes += platform::listedNameBytes(name);
+        entry->names = platform::listTerminalFolder(folder, filter, kind, [&entry](const QString &name) {
+            return entry->keep(name, kMaxListingBytes);
+        });
     }
     while (!entries.empty() && heldBytes + entry->bytes > kMaxListingBytes)
         removeAt(0);

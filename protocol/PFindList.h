@@ -14,9 +14,12 @@ struct PFindEntry
     QStringList names;
     qint32 position = 0;
     qint32 handle = 0;
-    // What keeping the names costs (platform::listedNameBytes each).
+    // What keeping the names costs.
     qint64 bytes = 0;
 
+    // Counts what keeping `name` costs the process, near enough (its characters, the string's own
+    // header and its list slot); false, with nothing counted, when the names would pass `maxBytes`.
+    bool keep(const QString &name, qint64 maxBytes);
     // The next name; false with an empty name once every name was handed out.
     bool next(QString &name);
 };
@@ -49,7 +52,6 @@ public:
     void removeAt(int position);
     bool close(qint32 handle);
     void clear();
-    int count() const { return int(entries.size()); }
 
 private:
     std::vector<std::unique_ptr<PFindEntry>> entries;

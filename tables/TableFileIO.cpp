@@ -2,7 +2,6 @@
 
 #include "FileGuard.h"
 #include "TestSeams.h"
-#include "WriteFault.h"
 
 #include <QFile>
 #include <QThread>

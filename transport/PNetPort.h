@@ -2,6 +2,7 @@
 
 #include "NativeSocket.h"
 #include "PDataPort.h"
+#include "TestSeams.h"
 
 #include <QTcpSocket>
 

@@ -9,6 +9,7 @@
 #include "PSerialServer.h"
 #include "PStopEvent.h"
 #include "ResourceLimits.h"
+#include "TestSeams.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -34,7 +35,6 @@ QString peerText(const QHostAddress &address)
 }
 
 std::atomic<int> liveCount{0};
-std::atomic<int> capForTesting{0};
 
 qint64 monotonicNs()
 {
@@ -43,8 +43,6 @@ qint64 monotonicNs()
 }
 
 } // namespace
-
-std::atomic<int> PSession::usbPauseMs{4000};
 
 PSession::PSession(qintptr descriptor, QObject *widget, QObject *parent)
     : QThread(parent), descriptor(descriptor), buffer(kBufferSize), widget(widget)
@@ -84,15 +82,10 @@ PSession::~PSession()
 
 int PSession::sessionCap(qint64 openFiles)
 {
-    if (const int cap = capForTesting.load())
+    if (const int cap = platform::fixedSessionCap())
         return cap;
     const qint64 cap = (openFiles - platform::kDescriptorReserve) / kDescriptorsPerSession;
     return int(std::min<qint64>(std::max<qint64>(cap, 1), INT_MAX));
-}
-
-void PSession::setSessionCapForTesting(int cap)
-{
-    capForTesting = cap;
 }
 
 int PSession::liveSessions()
@@ -214,7 +207,7 @@ void PSession::deleteSerial()
 
 bool PSession::usbPause()
 {
-    return PStopEvent::waitAny(stopEvent.get(), serialPort->ownStopEvent().get(), usbPauseMs.load());
+    return PStopEvent::waitAny(stopEvent.get(), serialPort->ownStopEvent().get(), platform::usbPauseMs());
 }
 
 void PSession::packetLoop()

@@ -53,8 +53,6 @@ public:
     static int liveSessions();
     // True when one more session may be made now: under the cap, with the reserve free.
     static bool mayAdmit();
-    // Bounds the sessions at once by `cap` instead (0: by the limit again).
-    static void setSessionCapForTesting(int cap);
 
     // A socket session: `descriptor` is the accepted socket, `widget` its row or null.
     PSession(qintptr descriptor, QObject *widget, QObject *parent);
@@ -62,10 +60,6 @@ public:
     // event of this run.
     PSession(const QString &portName, QObject *widget, std::shared_ptr<PStopEvent> stopEvent, QObject *parent);
     ~PSession() override;
-
-    // The pause of a cradle session before it opens its port and after it closes it (unless
-    // the poller is stopping), in milliseconds. A stop ends it at once. Tests shorten it.
-    static std::atomic<int> usbPauseMs;
 
     // False when the buffers could not be had: such a session must not be started.
     bool isReady() const { return buffer && protocol.isReady(); }
@@ -114,7 +108,7 @@ private:
     void releaseEnd();
     bool openSerial();
     void deleteSerial();
-    // True when a stop ended it.
+    // The cradle's pause before its port opens and after it closes; true when a stop ended it.
     bool usbPause();
     void packetLoop();
 

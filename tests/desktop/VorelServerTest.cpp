@@ -8,12 +8,12 @@
 #include "PLanguages.h"
 #include "PNetServer.h"
 #include "PSerialServer.h"
-#include "PSession.h"
 #include "PtyTerminal.h"
 #include "SerialPortList.h"
 #include "ProgramInfo.h"
 #include "SetupDialog.h"
 #include "TempDir.h"
+#include "TestSeams.h"
 #include "TransportSupport.h"
 #include "VorelWidget.h"
 
@@ -549,14 +549,13 @@ TEST_F(MainWindow, ATerminalInTheCradleGetsARowUntilTheLinkStops)
     // Put back however the test ends.
     struct Restore
     {
-        int pause = PSession::usbPauseMs;
+        int pause = platform::setUsbPauseForTesting(0);
         ~Restore()
         {
-            PSession::usbPauseMs = pause;
+            platform::setUsbPauseForTesting(pause);
             platform::setSerialPortLister({});
         }
     } restore;
-    PSession::usbPauseMs = 0;
     {
         BoxRecorder boxes(QMessageBox::Yes);
         TestWindow window;

@@ -1,6 +1,5 @@
 #include "FuzzSupport.h"
 
-#include "ExecuteCommand.h"
 #include "PDebugLog.h"
 #include "PSettings.h"
 #include "TerminalPath.h"
@@ -116,8 +115,8 @@ void initialize(int *argc, char ***argv)
     platform::setTableOpenRetryDelayForTesting(0);
 
     // A terminal names any file of the PC and any program; a fuzzer must reach neither.
-    platform::setTerminalRoot(scratch);
-    platform::setProgramRunner(refuseProgram);
+    platform::setTerminalRootForTesting(scratch);
+    platform::setProgramRunnerForTesting(refuseProgram);
     sqlBaseBytes = makeSqlBase();
     check(!sqlBaseBytes.isEmpty(), "the SQL base fixture could be made");
 }

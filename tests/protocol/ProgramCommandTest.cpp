@@ -3,9 +3,9 @@
 
 #include "ProtocolFixture.h"
 
-#include "ExecuteCommand.h"
 #include "PProgressSink.h"
 #include "ResourceLimits.h"
+#include "TestSeams.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -199,11 +199,11 @@ TEST_F(ProgramCommand, AStandInRunsInsteadOfThePrograms)
     const QString program = script("show.sh", kShowArguments);
     struct Unset
     {
-        ~Unset() { platform::setProgramRunner(nullptr); } // even when a check fails early
+        ~Unset() { platform::setProgramRunnerForTesting(nullptr); } // even when a check fails early
     } unset;
-    EXPECT_EQ(platform::setProgramRunner(standInRunner), nullptr);
+    EXPECT_EQ(platform::setProgramRunnerForTesting(standInRunner), nullptr);
     EXPECT_EQ(execute(program, "p q", 1), hex("00000001 0000002A"));
-    EXPECT_EQ(platform::setProgramRunner(nullptr), &standInRunner);
+    EXPECT_EQ(platform::setProgramRunnerForTesting(nullptr), &standInRunner);
     EXPECT_EQ(ranProgram, local("show.sh"));
     EXPECT_EQ(ranParameters, QStringLiteral("p q"));
     EXPECT_TRUE(ranWaiting);

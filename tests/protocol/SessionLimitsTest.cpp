@@ -86,13 +86,21 @@ TEST_F(SessionLimits, ListingsKeepABoundedShareOfAHugeFolder)
     for (int i = 0; i < 40; ++i)
         ASSERT_TRUE(writeAll(local(QStringLiteral("data/file%1.txt").arg(i, 2, 10, QLatin1Char('0'))), ""));
     const QString folder = local("data");
-    const qint64 oneName = platform::listedNameBytes(QStringLiteral("file00.txt"));
+    PFindEntry one;
+    ASSERT_TRUE(one.keep(QStringLiteral("file00.txt"), LLONG_MAX));
+    const qint64 oneName = one.bytes;
+    // How many of the matching names a search keeps within `maxBytes`.
+    const auto kept = [&folder](const QString &filter, qint64 maxBytes) {
+        PFindEntry listing;
+        const auto keep = [&listing, maxBytes](const QString &name) { return listing.keep(name, maxBytes); };
+        return platform::listTerminalFolder(folder, filter, platform::EntryKind::Files, keep).size();
+    };
     EXPECT_EQ(platform::listTerminalFolder(folder, QStringLiteral("*"), platform::EntryKind::Files).size(), 40);
-    EXPECT_EQ(platform::listTerminalFolder(folder, QStringLiteral("*"), platform::EntryKind::Files, 10 * oneName).size(), 10);
-    EXPECT_EQ(platform::listTerminalFolder(folder, QStringLiteral("*"), platform::EntryKind::Files, 10 * oneName - 1).size(), 9);
+    EXPECT_EQ(kept(QStringLiteral("*"), 10 * oneName), 10);
+    EXPECT_EQ(kept(QStringLiteral("*"), 10 * oneName - 1), 9);
     // Names that do not match cost nothing.
-    EXPECT_EQ(platform::listTerminalFolder(folder, QStringLiteral("file0*"), platform::EntryKind::Files, 10 * oneName).size(), 10);
-    EXPECT_TRUE(platform::listTerminalFolder(folder, QStringLiteral("*"), platform::EntryKind::Files, 0).isEmpty());
+    EXPECT_EQ(kept(QStringLiteral("file0*"), 10 * oneName), 10);
+    EXPECT_EQ(kept(QStringLiteral("*"), 0), 0);
 }
 
 TEST_F(SessionLimits, TemporaryFileNamesAreBounded)

@@ -1,4 +1,5 @@
 #include "TerminalPath.h"
+#include "TestSeams.h"
 #include "TempDir.h"
 
 #include <QDir>
@@ -127,9 +128,9 @@ TEST_F(TerminalPath, AConfiningRootHoldsEveryPath)
     const QString inside = dir.file(QStringLiteral("Data"));
     struct Unconfine
     {
-        ~Unconfine() { platform::setTerminalRoot(QString()); } // even when a check fails early
+        ~Unconfine() { platform::setTerminalRootForTesting(QString()); } // even when a check fails early
     } unconfine;
-    EXPECT_EQ(platform::setTerminalRoot(inside), QString());
+    EXPECT_EQ(platform::setTerminalRootForTesting(inside), QString());
     EXPECT_EQ(mapped(QStringLiteral("C:\\SUB\\file.txt")), inside + QStringLiteral("/Sub/File.TXT"));
     EXPECT_EQ(mapped(QStringLiteral("C:\\..\\..\\etc\\passwd")), inside + QStringLiteral("/etc/passwd"));
     EXPECT_EQ(mapped(QStringLiteral("..\\x")), inside + QStringLiteral("/x"));
@@ -144,7 +145,7 @@ TEST_F(TerminalPath, AConfiningRootHoldsEveryPath)
     ASSERT_TRUE(mapTerminalPattern(QStringLiteral("C:\\..\\*"), folder, filter));
     EXPECT_EQ(folder, inside);
 
-    EXPECT_EQ(platform::setTerminalRoot(QString()), inside);
+    EXPECT_EQ(platform::setTerminalRootForTesting(QString()), inside);
     EXPECT_EQ(mapped(QStringLiteral("C:\\etc")), QStringLiteral("/etc"));
     EXPECT_EQ(mapped(QStringLiteral("Data")), inside);
 }

@@ -2,8 +2,8 @@
 
 #include "PDebugLog.h"
 #include "TerminalPath.h"
+#include "TestSeams.h"
 #include "Version.h"
-#include "ZeroPages.h"
 
 #include <QFile>
 #include <QTextCodec>
@@ -205,9 +205,9 @@ TEST(VorelProtocolBuffers, LayerWithoutBuffersServesNothing)
 {
     const QByteArray connect("CONNECT\0", 8);
     for (int nth : {1, 2}) {
-        platform::armZeroPagesFault(nth);
+        platform::armZeroPagesFaultForTesting(nth);
         VorelProtocol starved;
-        platform::disarmZeroPagesFault();
+        platform::armZeroPagesFaultForTesting(0);
         EXPECT_FALSE(starved.isReady()) << "buffer " << nth;
         EXPECT_FALSE(starved.processCommand(connect.constData(), quint32(connect.size())));
         starved.cleanup(); // still safe at the end of the session

@@ -294,7 +294,7 @@ TEST_F(Conversion, V3RecordWriteFailingMidwayKeepsTheEarlierRecords)
 {
     makeV3(path("t"), {{1, 2}});
     ASSERT_TRUE(writeAll(path("in.txt"), "a\nb\nc\n"));
-    platform::armWriteFault(2);
+    platform::armWriteFaultForTesting(2);
     EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("t")));
     EXPECT_EQ(readAll(path("t.bin")), QByteArray("a "));
     expectStartedNotFinished();
@@ -360,7 +360,7 @@ TEST_F(Conversion, V4RecordWriteFailingMidwayKeepsTheEarlierRecords)
 {
     makeV4(path("t"), {{1}});
     ASSERT_TRUE(writeAll(path("in.txt"), "a\nb\nc\n"));
-    platform::armWriteFault(3); // the second record's data
+    platform::armWriteFaultForTesting(3); // the second record's data
     EXPECT_FALSE(list.convertTableTextToBin(path("in.txt"), path("t")));
     EXPECT_EQ(readAll(path("t.bin")), headerV4({{1}}) + QByteArray("a", 2));
     EXPECT_EQ(readAll(path("t.ind")), wordBE(45) + wordBE(2));

@@ -296,7 +296,7 @@ TEST_F(PTableV3Test, PartWrittenRecordIsTakenBack)
     makeTable(layout({{1, 4}}), QByteArray("old1"));
     ASSERT_TRUE(openTable(table, base()));
     ASSERT_TRUE(table.writeRecord(rowOf({"new1"})));
-    platform::armWriteFault(1, 2);
+    platform::armWriteFaultForTesting(1, 2);
     EXPECT_FALSE(table.writeRecord(rowOf({"new2"})));
     EXPECT_EQ(table.recordCount, 2);
     EXPECT_EQ(bin(), QByteArray("new1")) << "the two bytes put down are gone again";

@@ -595,7 +595,7 @@ TEST_P(PTableV4Fault, RestoresBothFiles)
     const QByteArray binBefore = bin();
     const QByteArray indBefore = ind();
 
-    platform::armWriteFault(GetParam().failingWrite, GetParam().bytesFirst);
+    platform::armWriteFaultForTesting(GetParam().failingWrite, GetParam().bytesFirst);
     EXPECT_FALSE(convert("longer text;3\n"));
     EXPECT_EQ(bin(), binBefore);
     EXPECT_EQ(ind(), indBefore);

@@ -3,7 +3,6 @@
 #include "PSettings.h"
 #include "TableFileIO.h"
 #include "TestSeams.h"
-#include "WriteFault.h"
 
 #include <QByteArray>
 #include <QString>
@@ -56,11 +55,11 @@ public:
         s.setDefaults();
         settings.store(s);
         platform::setTableOpenRetryDelayForTesting(kFastRetryMs);
-        platform::disarmWriteFault();
+        platform::armWriteFaultForTesting(0);
     }
     ~TableFilesEnvironment()
     {
-        platform::disarmWriteFault();
+        platform::armWriteFaultForTesting(0);
         platform::setTableOpenRetryDelayForTesting(platform::kDefaultTableOpenRetryDelayMs);
         PSettings s;
         s.setDefaults();

@@ -2,6 +2,7 @@
 
 #include "IrdaDeviceList.h"
 #include "NativeSocket.h"
+#include "TestSeams.h"
 
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>

@@ -5,6 +5,7 @@
 #include "PtyTerminal.h"
 #include "SerialPortList.h"
 #include "TempDir.h"
+#include "TestSeams.h"
 #include "TransportSupport.h"
 
 #include <QCoreApplication>
@@ -26,8 +27,8 @@ namespace {
 class ScopedPause
 {
 public:
-    explicit ScopedPause(int ms) : saved(PSession::usbPauseMs.load()) { PSession::usbPauseMs = ms; }
-    ~ScopedPause() { PSession::usbPauseMs = saved; }
+    explicit ScopedPause(int ms) : saved(platform::setUsbPauseForTesting(ms)) {}
+    ~ScopedPause() { platform::setUsbPauseForTesting(saved); }
 
 private:
     int saved;

@@ -1,10 +1,9 @@
-#include "ExecuteCommand.h"
 #include "PDebugLog.h"
 #include "PNetServer.h"
 #include "PSession.h"
 #include "TempDir.h"
+#include "TestSeams.h"
 #include "TransportSupport.h"
-#include "ZeroPages.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -226,7 +225,7 @@ bool stubbornProgram(const QString &, const QString &, bool, qint32 &exitCode)
 TEST_F(SessionTest, EndAllGivesUpAtTheDeadlineAndLeavesARunningSessionAlone)
 {
     programMayEnd = false;
-    const platform::ProgramRunner before = platform::setProgramRunner(stubbornProgram);
+    const platform::ProgramRunner before = platform::setProgramRunnerForTesting(stubbornProgram);
     int accepted = -1;
     int peerFd = -1;
     ASSERT_TRUE(makeTcpPair(peerFd, accepted));
@@ -250,7 +249,7 @@ TEST_F(SessionTest, EndAllGivesUpAtTheDeadlineAndLeavesARunningSessionAlone)
     programMayEnd = true;
     EXPECT_TRUE(PSession::endAll({stuck}, true, QDeadlineTimer(5000)));
     EXPECT_FALSE(watch);
-    platform::setProgramRunner(before);
+    platform::setProgramRunnerForTesting(before);
 }
 
 // The listener in front of the sessions: a terminal it cannot serve is closed at once and its
@@ -270,7 +269,7 @@ protected:
     }
     void TearDown() override
     {
-        platform::disarmZeroPagesFault();
+        platform::armZeroPagesFaultForTesting(0);
         front.teardown();
         server.reset();
     }
@@ -294,7 +293,7 @@ protected:
 
 TEST_F(Admission, ASessionWithoutItsBuffersIsRefused)
 {
-    platform::armZeroPagesFault(1);
+    platform::armZeroPagesFaultForTesting(1);
     EXPECT_TRUE(refusedAtOnce());
     EXPECT_TRUE(server->findChildren<PSession *>().isEmpty());
 }
@@ -303,8 +302,8 @@ TEST_F(Admission, PastTheSessionCapTheNextTerminalIsRefusedUntilOneLeaves)
 {
     struct OneSession
     {
-        OneSession() { PSession::setSessionCapForTesting(1); }
-        ~OneSession() { PSession::setSessionCapForTesting(0); }
+        OneSession() { platform::setSessionCapForTesting(1); }
+        ~OneSession() { platform::setSessionCapForTesting(0); }
     } cap;
     const quint16 port = quint16(server->port);
     Client first;
