@@ -104,6 +104,16 @@ bool failWith(int error)
     return false;
 }
 
+// An open lets go of what `file` and `hold` had before; false (ENOENT) for an empty path.
+bool letGo(QFile &file, FileHold *hold, const QString &path)
+{
+    if (file.isOpen())
+        file.close();
+    if (hold)
+        hold->release();
+    return !path.isEmpty() || failWith(ENOENT);
+}
+
 int notRegularError(const struct stat &info)
 {
     return S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
@@ -222,12 +232,8 @@ void FileHold::release()
 
 bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, FileHold *hold)
 {
-    if (file.isOpen())
-        file.close();
-    if (hold)
-        hold->release();
-    if (path.isEmpty())
-        return failWith(ENOENT);
+    if (!letGo(file, hold, path))
+        return false;
     const QByteArray native = nativeName(path);
     const bool writes = mode & (QIODevice::WriteOnly | QIODevice::Append);
     const bool truncates = mode & QIODevice::Truncate;
@@ -263,12 +269,8 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
 
 bool replaceRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, FileHold *hold)
 {
-    if (file.isOpen())
-        file.close();
-    if (hold)
-        hold->release();
-    if (path.isEmpty())
-        return failWith(ENOENT);
+    if (!letGo(file, hold, path))
+        return false;
     struct stat info;
     const QByteArray native = nativeName(path);
     if (::lstat(native.constData(), &info) == 0) {
