@@ -14,7 +14,7 @@ struct BenchOptions
     int rounds = 3;
     // The transfers take more turns: one lasts a tenth of a second, and the loopback copies it
     // measures swing by a third from one turn to the next on a quiet machine.
-    int transferRounds = 7;
+    int transferRounds = 15;
     double seconds = 1.5;              // one round-trip measurement
     qint64 transferBytes = 256LL << 20; // the file of the transfer figures
     int lines = 1000000;               // the text file of the conversion figures
