@@ -54,5 +54,8 @@ SocketTransfer receiveSome(qintptr descriptor, char *buffer, int length, bool ma
 // two that went. Waiting as for receiveSome.
 SocketTransfer sendSome(qintptr descriptor, const char *head, int headLength, const char *data, int length,
                         bool mayWait, int &count);
+// A send of that shape: sendSome, or a stand-in's (TestSeams.h).
+using SendFunction = SocketTransfer (*)(qintptr descriptor, const char *head, int headLength, const char *data,
+                                        int length, bool mayWait, int &count);
 
 } // namespace platform

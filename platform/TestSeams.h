@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NativeSocket.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -35,9 +37,6 @@ int fixedSessionCap();
 // The send of the Bluetooth and IrDA links, taken by each port as it opens: sendSome, unless a
 // stand-in radio link over local sockets put in its own, which charges each send as the radio's
 // kernel does. Null puts sendSome back; ports already open keep theirs.
-enum class SocketTransfer;
-using SendFunction = SocketTransfer (*)(qintptr descriptor, const char *head, int headLength, const char *data,
-                                        int length, bool mayWait, int &count);
 void setRadioSendForTesting(SendFunction send);
 SendFunction radioSend();
 

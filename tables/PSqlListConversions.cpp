@@ -258,16 +258,10 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
     const TableFileNames files = PTableV4::fileNames(tableName);
     if (fileName.isEmpty() || !format.tableCodec || !tableFilesExist(files))
         return false;
-    // Neither the table itself nor a base open under us is ever an output. The file guard refuses
-    // the rest when it replaces the file: a file some session holds (an open file, an open SQL
-    // base or its journals, a file another conversion writes), a read-only file, anything but a
-    // regular file. Refused at once, before the table is waited for, where that can be seen now.
-    const bool exists = QFile::exists(fileName);
-    if (exists
-        && (!platform::isRegularFile(fileName) || platform::isHeldFile(fileName) || isFileOfTable(fileName, files)
-            || isBaseFile(fileName)))
-        return false;
     // Read only: exports of one table run side by side, and beside an upload that appends to it.
+    // The file guard then refuses to replace an output that is anything but a regular file, is
+    // read-only or is held: by this table, by an open file or SQL base of any session, or by
+    // another conversion writing it.
     PTableV4 table;
     if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }, TableUse::Read))
         return false;

@@ -40,9 +40,10 @@ using StopCheck = std::function<bool()>;
 enum class TableUse { Write, Read };
 
 // Opens the existing regular file `name` into `file` for reading and writing, with the tries
-// above, for `use`: while a writer's `hold` holds it, another writer's open of it waits here. A read-only file, or one another conversion writes, counts as a failed try. A
-// missing file, a folder, FIFO, socket or device fails at once: nothing of that kind comes free
-// by waiting, and a FIFO would never answer. The waits end at once, as a failure, when `stop`
+// above, for `use`: while a writer's `hold` holds it, another writer's open of it waits here. A
+// read-only file, or one another conversion writes, counts as a failed try. A missing file, a
+// folder, FIFO, socket or device fails at once: nothing of that kind comes free by waiting, and a
+// FIFO would never answer. The waits end at once, as a failure, when `stop`
 // says so. `file` has no name of its own afterwards.
 bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, TableUse use,
                    const StopCheck &stop = {});

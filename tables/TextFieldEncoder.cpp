@@ -1,19 +1,10 @@
 #include "TextFieldEncoder.h"
 
+#include "CodecLookup.h"
+
 #include <QTextCodec>
 
 namespace {
-
-// Single-byte code pages (by MIB number); every other one is encoded text by text.
-bool isSingleByte(const QTextCodec *codec)
-{
-    const int mib = codec->mibEnum();
-    return (mib >= 5 && mib <= 12)      // ISO-8859-2 to ISO-8859-9
-        || (mib >= 109 && mib <= 112)   // ISO-8859-13 to ISO-8859-16
-        || (mib >= 2250 && mib <= 2258) // windows-1250 to windows-1258
-        || mib == 2084 || mib == 2088   // KOI8-R, KOI8-U
-        || mib == 2086;                 // IBM866
-}
 
 QString printableAscii()
 {
@@ -32,7 +23,7 @@ void TextFieldEncoder::append(QByteArray &target, QTextCodec *codec, const QStri
 {
     if (codec != current) {
         current = codec;
-        encoder.reset(isSingleByte(codec) ? codec->makeEncoder(QTextCodec::IgnoreHeader) : nullptr);
+        encoder.reset(isSingleByteCodePage(codec) ? codec->makeEncoder(QTextCodec::IgnoreHeader) : nullptr);
         // Asked of the code page itself: some keep control characters in other places.
         static const QString ascii = printableAscii();
         keepsAscii = encoder && codec->fromUnicode(ascii) == ascii.toLatin1();

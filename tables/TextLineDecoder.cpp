@@ -1,5 +1,7 @@
 #include "TextLineDecoder.h"
 
+#include "CodecLookup.h"
+
 #include <QTextCodec>
 
 namespace {
@@ -12,11 +14,7 @@ namespace {
 bool keepsNoStateAtLineEnd(const QTextCodec *codec)
 {
     const int mib = codec->mibEnum();
-    return (mib >= 5 && mib <= 12)          // ISO-8859-2 to ISO-8859-9
-        || (mib >= 109 && mib <= 112)       // ISO-8859-13 to ISO-8859-16
-        || (mib >= 2250 && mib <= 2258)     // windows-1250 to windows-1258
-        || mib == 2084 || mib == 2088       // KOI8-R, KOI8-U
-        || mib == 2086                      // IBM866
+    return isSingleByteCodePage(codec)
         || mib == 17 || mib == 18 || mib == 38 // Shift_JIS, EUC-JP, EUC-KR
         || mib == 113 || mib == 114 || mib == 2025 || mib == 2026; // GBK, GB18030, GB2312, Big5
 }

@@ -2,6 +2,7 @@
 
 #include "NativeSocket.h"
 #include "PSettings.h"
+#include "TestSeams.h"
 
 #include <climits>
 #include <cstring>

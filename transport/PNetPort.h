@@ -2,7 +2,6 @@
 
 #include "NativeSocket.h"
 #include "PDataPort.h"
-#include "TestSeams.h"
 
 #include <QTcpSocket>
 

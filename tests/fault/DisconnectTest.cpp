@@ -11,7 +11,6 @@
 #include <QThread>
 
 #include <ostream>
-#include <sqlite3.h>
 #include <sys/socket.h>
 
 namespace {
@@ -201,11 +200,6 @@ struct WorkRow
     Leave leave;
 };
 
-void PrintTo(const WorkRow &row, std::ostream *out)
-{
-    *out << row.name;
-}
-
 class DuringLongWork : public FaultTest, public ::testing::WithParamInterface<WorkRow>
 {
 protected:
@@ -252,13 +246,7 @@ TEST_P(DuringLongWork, StopsWithinASecondOfItsTerminalLeaving)
         ASSERT_TRUE(writeAll(table + ".bin", goodsHeader()) && writeAll(table + ".ind", QByteArray()));
         requests << Request("ConvertTableTextToBin").str(terminalPath(text)).str(terminalPath(table));
     } else if (row.work == Work::TextIntoSql) {
-        sqlite3 *db = nullptr;
-        ASSERT_EQ(sqlite3_open(QFile::encodeName(base).constData(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE GOODS(N INTEGER PRIMARY KEY AUTOINCREMENT, NAME, PRICE, WEIGHT);"
-                                   "INSERT INTO GOODS(NAME) VALUES ('stored before');",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
-        sqlite3_close(db);
+        ASSERT_TRUE(makeGoodsBase(base));
         requests << Request("OpenSqlBase").str(terminalPath(base))
                  << Request("ConvertSqlTableTextToBin").str(terminalPath(text)).str(QByteArray("GOODS"));
     } else if (row.work == Work::V4IntoText) {

@@ -256,6 +256,18 @@ qint64 wholeV4Records(const QString &table)
     return v4.recordCount;
 }
 
+bool makeGoodsBase(const QString &base)
+{
+    sqlite3 *db = nullptr;
+    const bool made = sqlite3_open(QFile::encodeName(base).constData(), &db) == SQLITE_OK
+        && sqlite3_exec(db, "CREATE TABLE GOODS(N INTEGER PRIMARY KEY AUTOINCREMENT, NAME, PRICE, WEIGHT);"
+                            "INSERT INTO GOODS(NAME) VALUES ('stored before');",
+                        nullptr, nullptr, nullptr)
+            == SQLITE_OK;
+    sqlite3_close(db);
+    return made;
+}
+
 int wholeBaseRows(const QString &base)
 {
     sqlite3 *db = nullptr;

@@ -102,6 +102,8 @@ QByteArray patternBytes(int size, char seed);
 // every field imported and exported.
 QByteArray goodsHeader();
 
+// A new SQL base with the table GOODS(N, NAME, PRICE, WEIGHT) and one row, 'stored before'.
+bool makeGoodsBase(const QString &base);
 // The records of a V4 goods table filled with "item0", "item1", ..., each whole and with its index
 // entry; -1 when the table does not open or a record is not whole.
 qint64 wholeV4Records(const QString &table);

@@ -14,7 +14,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <sqlite3.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -263,13 +262,7 @@ TEST_F(ServiceUnderLimits, StopSignalDuringFiftyConversionsEndsWithZeroWithinFiv
             continue;
         }
         bases << home.file(QStringLiteral("BASE%1.DB").arg(i));
-        sqlite3 *db = nullptr;
-        ASSERT_EQ(sqlite3_open(QFile::encodeName(bases.last()).constData(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE GOODS(N INTEGER PRIMARY KEY AUTOINCREMENT, NAME, PRICE, WEIGHT);"
-                                   "INSERT INTO GOODS(NAME) VALUES ('stored before');",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
-        sqlite3_close(db);
+        ASSERT_TRUE(makeGoodsBase(bases.last()));
     }
     ASSERT_TRUE(start(1024));
 
