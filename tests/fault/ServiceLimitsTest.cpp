@@ -99,6 +99,17 @@ protected:
 
     QString logText() const { return QString::fromUtf8(readAll(home.file(QStringLiteral("VorelServer_debug.txt")))); }
 
+    // True once every session that opened has closed, its files and link let go, within `ms`.
+    bool sessionsEnded(int ms)
+    {
+        return waitFor(
+            [&]() {
+                const QString log = logText();
+                return log.count(QStringLiteral("Session opened.")) == log.count(QStringLiteral("Session closed."));
+            },
+            ms);
+    }
+
     TempDir home{false};
     QProcess process;
     quint16 port = 0;
@@ -222,7 +233,9 @@ TEST_F(ServiceUnderLimits, AThousandDescriptorsServeAHundredTerminalsAndAnyTrick
     ASSERT_TRUE(alive());
 
     // Fifty connections that send a byte of a request now and then never keep a terminal out.
+    // The hundred leave first, and their sessions end: until then their files hold the reserve.
     terminals.clear();
+    ASSERT_TRUE(sessionsEnded(60000));
     std::vector<std::unique_ptr<Client>> trickling;
     for (int i = 0; i < 50; ++i) {
         trickling.emplace_back(new Client);
@@ -232,9 +245,11 @@ TEST_F(ServiceUnderLimits, AThousandDescriptorsServeAHundredTerminalsAndAnyTrick
         for (const auto &client : trickling)
             client->sendRaw(hex("04"));
         QThread::msleep(200);
+        // Kept out, a terminal would wait for the trickles' 30 s time-out: served at all within
+        // the client's own wait is what counts, with room for a loaded machine.
         const qint64 took = firstAnswerMs(port);
         EXPECT_GE(took, 0) << "attempt " << attempt;
-        EXPECT_LT(took, 1000) << "attempt " << attempt;
+        EXPECT_LT(took, 5000) << "attempt " << attempt;
     }
     ASSERT_TRUE(alive());
 }

@@ -151,7 +151,7 @@ TEST_F(SessionTest, EndSessionWakesAWaitWithoutTimeLimit)
     timer.start();
     session->endSession();
     ASSERT_TRUE(finishes());
-    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_LT(timer.elapsed(), 4000);
     EXPECT_TRUE(peer.closedWithoutReply());
     EXPECT_EQ(log().last(), QStringLiteral("Session closed. Mode: Network (127.0.0.1)"));
 }
@@ -240,7 +240,7 @@ TEST_F(SessionTest, EndAllGivesUpAtTheDeadlineAndLeavesARunningSessionAlone)
     QElapsedTimer timer;
     timer.start();
     EXPECT_FALSE(PSession::endAll({stuck}, true, QDeadlineTimer(300)));
-    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_LT(timer.elapsed(), 4000);
     ASSERT_TRUE(watch) << "a running session is never destroyed";
     EXPECT_TRUE(stuck->isRunning());
     EXPECT_TRUE(stuck->stopRequested());
