@@ -565,6 +565,8 @@ TEST_F(MainWindow, ATerminalInTheCradleGetsARowUntilTheLinkStops)
         ASSERT_TRUE(waitFor([&] { return window.widgets.size() == 1; }));
         auto *row = qobject_cast<VorelWidget *>(window.widgets.first());
         ASSERT_NE(row, nullptr);
+        // The row comes first; its session names it from its own thread.
+        ASSERT_TRUE(waitFor([&] { return row->messageText() == QStringLiteral("Connection is established"); }));
         EXPECT_EQ(row->typeText(), QStringLiteral("<font color = red>Usb HA-N60/62 (%1)</font>").arg(portName));
         EXPECT_EQ(window.ui.labelServerState->text(),
                   QStringLiteral("Server is started. <b>USB</b> (HA-N60). Active connections: 1"));
