@@ -25,8 +25,16 @@ bool PDebugLog::start()
     if (started)
         return true;
     file.setFileName(fileName);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Text))
+    // Nobody would learn otherwise that the log asked for is not kept.
+    const auto cannotOpen = [this]() {
+        if (report)
+            report(QStringLiteral("The debug log %1 cannot be opened (%2); no debug log is kept this run")
+                       .arg(fileName, file.errorString()));
+        file.close();
         return false;
+    };
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Text))
+        return cannotOpen();
     // On a file system that cannot lock, the log goes on unlocked as it always did.
     if (!platform::lockExclusively(file.handle()) && errno == EWOULDBLOCK) {
         file.close();
@@ -36,10 +44,8 @@ bool PDebugLog::start()
                        .arg(fileName));
         return false;
     }
-    if (!file.resize(0)) {
-        file.close();
-        return false;
-    }
+    if (!file.resize(0))
+        return cannotOpen();
     file.write("\xEF\xBB\xBF", 3);
     started = true;
     active = true;

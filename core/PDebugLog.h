@@ -19,15 +19,15 @@ public:
     // Takes the file's exclusive lock, truncates it and writes the byte-order mark, banner and
     // start line; true when the log is started afterwards. The lock is held until stop(), so a
     // second copy of the server started from the same folder cannot destroy this log: its start
-    // leaves the file alone, returns false and tells `report`. A second start leaves the file
-    // alone.
+    // leaves the file alone, returns false and tells `report`; so does a start whose file cannot
+    // be opened. A second start leaves the file alone.
     bool start();
     void stop();
     void write(const QString &text);
     bool isStarted() const;
     QString path() const { return fileName; }
 
-    // Hears, in one line for the operator, why start() left the file alone; each program says it
+    // Hears, in one line for the operator, why start() kept no log; each program says it
     // in its own way. Set before the first start.
     std::function<void(const QString &)> report;
 

@@ -71,17 +71,37 @@ static void readTextAttribute(const QDomElement &element, const QString &name, Q
         value = element.attribute(name);
 }
 
-PSettings::LoadResult PSettings::read(const QString &fileName)
+namespace {
+
+// The whole file, or why it could not be read.
+PSettings::LoadResult readFile(const QString &fileName, QByteArray &bytes, QString &error)
 {
     QFile file(fileName);
     if (!file.exists())
-        return LoadResult::Missing;
-    if (!file.open(QIODevice::ReadOnly))
-        return LoadResult::Unreadable;
+        return PSettings::LoadResult::Missing;
+    if (file.open(QIODevice::ReadOnly)) {
+        bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return PSettings::LoadResult::Loaded;
+    }
+    error = file.errorString();
+    return PSettings::LoadResult::Unreadable;
+}
+
+} // namespace
+
+PSettings::LoadResult PSettings::read(const QString &fileName)
+{
+    QByteArray bytes;
+    QString error;
+    const LoadResult result = readFile(fileName, bytes, error);
+    return result == LoadResult::Loaded ? parse(bytes) : result;
+}
+
+PSettings::LoadResult PSettings::parse(const QByteArray &bytes)
+{
     QDomDocument doc;
-    const bool parsed = doc.setContent(&file, false);
-    file.close();
-    if (!parsed)
+    if (!doc.setContent(bytes, false))
         return LoadResult::Invalid;
     const QDomElement root = doc.documentElement();
     if (root.tagName() != QLatin1String("VorelServer"))
@@ -202,15 +222,10 @@ void PSharedSettings::store(const PSettings &newValue)
 
 namespace {
 
-// A copy of the file at `copy`, written whole or not at all.
-bool keepCopy(const QString &fileName, const QString &copy)
+// The bytes judged damaged, at `copy`, written whole or not at all. Not the file read again:
+// another copy of the program may have put its defaults there meanwhile.
+bool keepCopy(const QByteArray &bytes, const QString &copy)
 {
-    QFile damaged(fileName);
-    if (!damaged.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = damaged.readAll();
-    if (damaged.error() != QFileDevice::NoError)
-        return false;
     QSaveFile kept(copy);
     return kept.open(QIODevice::WriteOnly) && kept.write(bytes) == bytes.size() && kept.commit();
 }
@@ -221,11 +236,19 @@ void loadSettings(const QString &fileName, const std::function<void(const QStrin
 {
     PSettings s;
     s.setDefaults();
-    const PSettings::LoadResult result = s.read(fileName);
+    QByteArray bytes;
+    QString error;
+    PSettings::LoadResult result = readFile(fileName, bytes, error);
+    if (result == PSettings::LoadResult::Loaded)
+        result = s.parse(bytes);
     settings.store(s);
+    if (result == PSettings::LoadResult::Unreadable && report)
+        report(QStringLiteral("The settings file %1 cannot be read (%2); it is left as it is and the defaults "
+                              "are used this run")
+                   .arg(fileName, error));
     if (result == PSettings::LoadResult::Invalid) {
         const QString copy = fileName + QLatin1String(".bad");
-        const bool kept = keepCopy(fileName, copy);
+        const bool kept = keepCopy(bytes, copy);
         if (report) {
             const QString text = kept
                 ? QStringLiteral("The settings file %1 is not a valid settings file; it is kept beside "

@@ -22,6 +22,8 @@ struct PSettings
     // Reads a settings file into the record, field by field; Loaded when the file holds a
     // "Settings" element under a "VorelServer" root.
     LoadResult read(const QString &fileName);
+    // The same for the bytes of a settings file: Loaded or Invalid.
+    LoadResult parse(const QByteArray &bytes);
     bool load(const QString &fileName) { return read(fileName) == LoadResult::Loaded; }
     // Writes the record as a settings file. The old file is replaced only once every byte of the
     // new one is written; on false it is left as it was.
@@ -68,10 +70,11 @@ extern PSharedSettings settings;
 extern const char *const kSettingsFileName; // "VorelServer_settings.xml"
 
 // Start-up: defaults, then the file; the defaults are written only when the file is missing or
-// was read and is not a settings file. A file that exists but cannot be opened is left alone.
+// was read and is not a settings file. A file that exists but cannot be read (a folder in its
+// place, no read right) is left alone, and `report` hears of it in one line for the operator.
 // Before the defaults take the place of a file that is not a settings file (a hand edit's slip,
-// a file cut short), it is kept beside as "VorelServer_settings.xml.bad", replacing an older
-// one, and `report` hears of it in one line for the operator; when it cannot be kept, it is left
-// as it is and the program runs on the defaults.
+// a file cut short), the bytes that were read are kept beside as "VorelServer_settings.xml.bad",
+// replacing an older one, and `report` hears of it in one line; when they cannot be kept, the
+// file is left as it is and the program runs on the defaults.
 void loadSettings(const QString &fileName = QString::fromLatin1(kSettingsFileName),
                   const std::function<void(const QString &)> &report = nullptr);

@@ -10,12 +10,15 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
 
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +52,17 @@ struct Launch
     UniqueFd reportWrite;
 };
 
+// A server started with its standard streams closed hands their numbers out to its own
+// descriptors: the child's null streams would replace one of these, and a failed start written
+// into the null device would read as a start. Close-on-exec, as the descriptor was.
+UniqueFd aboveStandardStreams(int fd)
+{
+    UniqueFd held(fd);
+    if (fd < 0 || fd > 2)
+        return held;
+    return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+}
+
 bool prepare(const QString &program, const QString &parameters, Launch &launch)
 {
     QString path = program;
@@ -67,13 +81,13 @@ bool prepare(const QString &program, const QString &parameters, Launch &launch)
         launch.openFiles.rlim_cur = std::min<rlim_t>(startingOpenFileLimit(), launch.openFiles.rlim_max);
         launch.restoreOpenFiles = true;
     }
-    launch.nullDevice.reset(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    launch.nullDevice = aboveStandardStreams(::open("/dev/null", O_RDWR | O_CLOEXEC));
     int report[2];
-    if (!launch.nullDevice.isValid() || ::pipe2(report, O_CLOEXEC) != 0)
+    if (::pipe2(report, O_CLOEXEC) != 0)
         return false;
-    launch.reportRead.reset(report[0]);
-    launch.reportWrite.reset(report[1]);
-    return true;
+    launch.reportRead = aboveStandardStreams(report[0]);
+    launch.reportWrite = aboveStandardStreams(report[1]);
+    return launch.nullDevice.isValid() && launch.reportRead.isValid() && launch.reportWrite.isValid();
 }
 
 // From here on only async-signal-safe calls.
@@ -103,9 +117,9 @@ bool prepare(const QString &program, const QString &parameters, Launch &launch)
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
-    const int null = launch.nullDevice.get();
+    // Both descriptors lie above the three streams, so neither is replaced here.
     for (int stream = 0; stream < 3; ++stream) {
-        if (null == stream ? ::fcntl(stream, F_SETFD, 0) != 0 : ::dup2(null, stream) < 0)
+        if (::dup2(launch.nullDevice.get(), stream) < 0)
             failChild(reportFd);
     }
     ::execve(launch.path.constData(), launch.argv, launch.envp);
@@ -135,6 +149,69 @@ pid_t waitChild(pid_t pid, int &status, int flags)
 {
     return retryEintr([&] { return ::waitpid(pid, &status, flags); });
 }
+
+// Programs whose wait was cut short are still the server's children: each must be reaped when it
+// ends, or it stays a zombie for as long as the server runs. One thread looks a few times a second
+// while there are any and ends with the last. Only the pids handed over are waited for, never
+// "any child": the detached start and Qt's own processes reap theirs themselves. A pid stays
+// the server's until it is reaped here, so it cannot be reused for another child meanwhile.
+class CutWaits
+{
+public:
+    static void reapWhenEnded(pid_t pid)
+    {
+        // Never destroyed: the thread may still look when the process exits.
+        static CutWaits *const cut = new CutWaits;
+        cut->add(pid);
+    }
+
+private:
+    static constexpr long kLookNs = 100 * 1000 * 1000;
+
+    void add(pid_t pid)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        children.push_back(pid);
+        if (looking)
+            return;
+        // The thread takes no signal: the server's handlers run on its other threads.
+        BlockedSignals blocked;
+        pthread_attr_t attributes;
+        if (::pthread_attr_init(&attributes) != 0)
+            return;
+        pthread_t thread;
+        ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        // Without a thread now, the next cut wait tries again and takes this pid along.
+        looking = ::pthread_create(&thread, &attributes, &CutWaits::look, this) == 0;
+        ::pthread_attr_destroy(&attributes);
+    }
+
+    static void *look(void *self)
+    {
+        CutWaits &cut = *static_cast<CutWaits *>(self);
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(cut.lock);
+                const auto ended = [](pid_t pid) {
+                    int status = 0;
+                    return waitChild(pid, status, WNOHANG) != 0;
+                };
+                cut.children.erase(std::remove_if(cut.children.begin(), cut.children.end(), ended),
+                                   cut.children.end());
+                if (cut.children.empty()) {
+                    cut.looking = false;
+                    return nullptr;
+                }
+            }
+            const timespec pause{0, kLookNs};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+
+    std::mutex lock;
+    std::vector<pid_t> children;
+    bool looking = false;
+};
 
 // True when the program runs: the report pipe closed by the exec without a word.
 bool started(Launch &launch)
@@ -216,8 +293,10 @@ bool executeCommand(const QString &program, const QString &parameters, bool wait
         // Nobody to wait for any more (reaped elsewhere): the program's code is lost.
         if (done < 0)
             return true;
-        if (stopWaiting && stopWaiting())
+        if (stopWaiting && stopWaiting()) {
+            CutWaits::reapWhenEnded(pid);
             return true;
+        }
         const timespec pause{0, kPollNs};
         ::nanosleep(&pause, nullptr);
     }

@@ -13,7 +13,8 @@ namespace platform {
 // full pipe. Without `wait` it runs on detached from the server (no child of it, so never left
 // as a zombie) and `exitCode` is 0; with it the call blocks, without using the processor, until
 // the program ends and `exitCode` gets its exit code, or until `stopWaiting` (asked a few times
-// a second) says true: the program then goes on alone and `exitCode` is 0. A program that
+// a second) says true: the program then goes on alone, is reaped within a second of its end by
+// a thread of the server's (no zombie is left), and `exitCode` is 0. A program that
 // crashed reads as the negated signal number, never as 0. False when the program could not be
 // started.
 bool executeCommand(const QString &program, const QString &parameters, bool wait, qint32 &exitCode,

@@ -244,9 +244,9 @@ void VorelProtocol::cleanup()
         if (!platform::mapTerminalPath(name, path) || path.isEmpty() || !QFile::exists(path))
             continue;
         // A file that another session holds open stays, as it would on Windows, and so does a
-        // read-only one.
-        platform::removeUnheldFile(path);
-        debugWrite(QCoreApplication::translate("QObject", "Remove temporary file %1").arg(name));
+        // read-only one; the log names only the files that went.
+        if (platform::removeUnheldFile(path))
+            debugWrite(QCoreApplication::translate("QObject", "Remove temporary file %1").arg(name));
     }
     temporaryFiles.clear();
 }

@@ -107,13 +107,32 @@ TEST_F(DebugLog, ALogInUseIsLeftAloneWithOneLineUntilItsOwnerStops)
     EXPECT_TRUE(second.start());
 }
 
-TEST_F(DebugLog, StartInAFolderThatCannotBeWrittenFails)
+// A missing folder or a folder in the file's place stops even root; a read-only folder only
+// other users. Each is said in one line, as a log in use is.
+TEST_F(DebugLog, ALogThatCannotBeOpenedIsSaidOnceAndDropsItsEntries)
 {
-    PDebugLog log(dir.file(QStringLiteral("missing/VorelServer_debug.txt")));
-    EXPECT_FALSE(log.start());
-    EXPECT_FALSE(log.isStarted());
-    log.write(QStringLiteral("dropped"));
+    const QString readOnly = dir.file(QStringLiteral("readonly"));
+    ASSERT_TRUE(QDir().mkpath(path) && QDir().mkpath(readOnly));
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+    const bool rootWrites = QFile(readOnly + QStringLiteral("/probe")).open(QIODevice::WriteOnly);
+    for (const QString &where : {dir.file(QStringLiteral("missing/VorelServer_debug.txt")), path,
+                                 readOnly + QStringLiteral("/VorelServer_debug.txt")}) {
+        if (where.startsWith(readOnly) && rootWrites)
+            continue;
+        PDebugLog log(where);
+        QStringList said;
+        log.report = [&said](const QString &text) { said << text; };
+        EXPECT_FALSE(log.start());
+        EXPECT_FALSE(log.isStarted());
+        log.write(QStringLiteral("dropped"));
+        ASSERT_EQ(said.size(), 1) << where.toStdString();
+        EXPECT_TRUE(said[0].startsWith(QStringLiteral("The debug log %1 cannot be opened (").arg(where)))
+            << said[0].toStdString();
+        EXPECT_TRUE(said[0].endsWith(QStringLiteral("); no debug log is kept this run")));
+    }
     EXPECT_FALSE(QDir(dir.file(QStringLiteral("missing"))).exists());
+    EXPECT_TRUE(QDir(path).isEmpty());
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TEST_F(DebugLog, EightThreadsWriteWholeEntries)

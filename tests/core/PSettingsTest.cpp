@@ -5,13 +5,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -170,12 +176,58 @@ TEST_F(SettingsFile, FailedSaveLeavesTheOldFileIntact)
     EXPECT_NE(readAll(path), before);
 }
 
-TEST_F(SettingsFile, ExistingFileThatCannotBeOpenedIsLeftAlone)
+// A folder in the file's place stops even root; a file without read right only other users.
+TEST_F(SettingsFile, AFileThatCannotBeReadIsLeftAloneAndSaidOnce)
 {
-    ASSERT_TRUE(QDir().mkpath(path));
-    loadSettings(path);
-    EXPECT_TRUE(QFileInfo(path).isDir()) << "not replaced";
-    EXPECT_TRUE(settings.snapshot() == defaults()) << "the program runs on with the defaults";
+    const QByteArray mine = "<VorelServer><Settings networkPort=\"7\"/></VorelServer>";
+    for (const bool folder : {true, false}) {
+        if (folder) {
+            ASSERT_TRUE(QDir().mkpath(path));
+        } else {
+            ASSERT_TRUE(QDir(path).removeRecursively() && writeAll(path, mine));
+            ASSERT_TRUE(QFile::setPermissions(path, QFile::WriteOwner));
+            if (QFile(path).open(QIODevice::ReadOnly))
+                continue; // root reads it all the same
+        }
+        said.clear();
+        loadSettings(path, [this](const QString &text) { said << text; });
+        EXPECT_TRUE(settings.snapshot() == defaults()) << "the program runs on with the defaults";
+        EXPECT_EQ(QFileInfo(path).isDir(), folder) << "not replaced";
+        EXPECT_FALSE(QFile::exists(kept));
+        ASSERT_EQ(said.size(), 1) << folder;
+        EXPECT_TRUE(said[0].startsWith(QStringLiteral("The settings file %1 cannot be read (").arg(path))) << said[0].toStdString();
+        EXPECT_TRUE(said[0].endsWith(QStringLiteral("); it is left as it is and the defaults are used this run")));
+    }
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    EXPECT_EQ(readAll(path), mine) << "not replaced";
+}
+
+// Two copies started at once: the other one may put its defaults in the damaged file's place
+// before this one keeps it. What is kept is what was judged damaged, not the file read again.
+TEST_F(SettingsFile, TheKeptCopyHoldsTheBytesThatWereRead)
+{
+    // A FIFO hands its bytes to one read: a second open of the file reads only what comes next.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    // The same FIFO under a name that the defaults, saved in the file's place, leave alone.
+    const QByteArray fifo = QFile::encodeName(dir.file(QStringLiteral("fifo")));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), fifo.constData()), 0);
+    std::future<void> loading = std::async(std::launch::async, [this]() {
+        loadSettings(path, [this](const QString &text) { said << text; });
+    });
+    const QByteArray damaged = "<VorelServer><Settings networkPort=\"7\"";
+    const int writer = ::open(fifo.constData(), O_WRONLY); // once the start-up opens the file
+    const bool written = writer >= 0 && ::write(writer, damaged.constData(), size_t(damaged.size())) == damaged.size();
+    ::close(writer);
+    // A second open of the file finds a writer that has nothing more to say.
+    while (loading.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        const int empty = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (empty >= 0)
+            ::close(empty);
+    }
+    ASSERT_TRUE(written);
+    EXPECT_EQ(readAll(kept), damaged);
+    EXPECT_EQ(readAll(path), defaultFile("2.04"));
+    EXPECT_EQ(said.size(), 1);
 }
 
 TEST(SettingsRecord, ComparesEveryFieldExactly)

@@ -3,6 +3,7 @@
 
 #include "ProtocolFixture.h"
 
+#include "ExecuteCommand.h"
 #include "PProgressSink.h"
 #include "ResourceLimits.h"
 #include "TestSeams.h"
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <thread>
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -99,28 +101,31 @@ TEST_F(ProgramCommand, WithoutWaitTheAnswerComesAtOnceAndTheProgramCompletesLate
     EXPECT_EQ(childrenLeft(), 0);
 }
 
-TEST_F(ProgramCommand, WaitEndsWhenTheSessionIsToldToStop)
+// As a server's stop or a terminal that leaves cuts the wait: the program runs on to its end and
+// is then reaped without another request, never left as a zombie of the server.
+TEST_F(ProgramCommand, WaitEndsWhenTheSessionIsToldToStopAndTheProgramIsReapedAtItsEnd)
 {
-    const QString program = script("long.sh", "echo $$ > long.pid\nexec sleep 30\n");
+    const QString program = script("long.sh", "echo $$ > long.pid\nsleep 2\necho done > long.txt\nexit 5\n");
     StoppingSink sink;
     protocol.setSession(&sink);
     std::thread stopper([&sink]() {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         sink.stop = true;
     });
-    QElapsedTimer timer;
-    timer.start();
     // The program goes on; the answer does not wait for it.
     EXPECT_EQ(execute(program, "", 1), hex("00000001 00000000"));
-    EXPECT_LT(timer.elapsed(), 3000);
     stopper.join();
     protocol.setSession(nullptr);
-    const pid_t left = pid_t(readAll(local("long.pid")).trimmed().toInt());
-    ASSERT_GT(left, 0);
-    ::kill(left, SIGKILL);
-    ::waitpid(left, nullptr, 0);
+    const pid_t cut = pid_t(readAll(local("long.pid")).trimmed().toInt());
+    ASSERT_GT(cut, 0);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return readAll(local("long.txt")) == "done\n"; }, 10000));
+    // Looked at without reaping it: gone once nobody has the child any more.
+    const auto reaped = [cut]() {
+        siginfo_t info{};
+        return ::waitid(P_PID, id_t(cut), &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(reaped, 10000)) << "left as a zombie";
 }
-
 TEST_F(ProgramCommand, StandardStreamsAreTheNullDevice)
 {
     // Reads its input to the end and writes more than any pipe holds: neither may hang.
@@ -161,6 +166,32 @@ TEST_F(ProgramCommand, BareNamesAreLookedUpInTheSearchPath)
 {
     EXPECT_EQ(execute("true", "", 1), hex("00000001 00000000"));
     EXPECT_EQ(execute("false", "", 1), hex("00000001 00000001"));
+}
+
+// A server started with its standard streams closed gives their numbers to the descriptors it
+// opens; a program that cannot start must still be told from one that did, waited for or not.
+TEST_F(ProgramCommand, AFailedStartIsToldWithTheStandardStreamsClosed)
+{
+    const QString missing = local("none.exe");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A hang would keep the test from ending: the child ends by itself.
+        ::alarm(60);
+        for (int stream = 0; stream < 3; ++stream)
+            ::close(stream);
+        int started = 0;
+        for (const bool wait : {true, false}) {
+            qint32 exitCode = 0;
+            started = started * 2 + (platform::executeCommand(missing, QString(), wait, exitCode) ? 1 : 0);
+        }
+        ::_exit(started);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    // One bit per start that read as a success: waited for (2), detached (1).
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(ProgramCommand, AProgramThatDoesNotStartAnswersZeroes)

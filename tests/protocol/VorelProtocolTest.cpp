@@ -1,5 +1,6 @@
 #include "ProtocolFixture.h"
 
+#include "FileGuard.h"
 #include "PDebugLog.h"
 #include "TerminalPath.h"
 #include "TestSeams.h"
@@ -266,4 +267,25 @@ TEST_F(Cleanup, RemovesRegisteredTemporaryFilesOnce)
     protocol.cleanup();
     EXPECT_TRUE(QFile::exists(local("t1.tmp")));
     EXPECT_EQ(logEntries().size(), 2);
+}
+
+// A file that stays (another session holds it, or it is read-only) is not logged as removed.
+TEST_F(Cleanup, LogsOnlyTheTemporaryFilesItRemoved)
+{
+    for (const char *name : {"held.tmp", "readonly.tmp", "free.tmp"}) {
+        ASSERT_TRUE(writeAll(local(name), name));
+        ASSERT_EQ(call(Request("SetFuture").str("SetTemporaryFile").str(terminal(name))), hex("00000001"));
+    }
+    platform::FileHold otherSession;
+    QFile held;
+    ASSERT_TRUE(platform::openRegularFile(held, local("held.tmp"), QIODevice::ReadOnly, &otherSession));
+    ASSERT_TRUE(QFile::setPermissions(local("readonly.tmp"), QFile::ReadOwner));
+    resetLog();
+
+    protocol.cleanup();
+
+    EXPECT_TRUE(QFile::exists(local("held.tmp")));
+    EXPECT_TRUE(QFile::exists(local("readonly.tmp")));
+    EXPECT_FALSE(QFile::exists(local("free.tmp")));
+    EXPECT_EQ(logEntries(), QStringList(QStringLiteral("Remove temporary file ") + terminal("free.tmp")));
 }
