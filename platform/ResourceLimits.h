@@ -39,7 +39,8 @@ bool descriptorsToSpare(int count);
 // A request's promise of the descriptors it is about to open, made together with the check of
 // the reserve: requests that check at the same time see each other's promises, so that together
 // they never open into the reserve. Granted (true) as descriptorsToSpare would answer; the
-// promise is given back when the claim ends, after the opens it covered succeeded or failed.
+// promise is given back when the claim ends, after the opens it covered succeeded or failed;
+// until then what it opened counts twice, which errs on the side of the reserve.
 class DescriptorClaim
 {
 public:
