@@ -20,7 +20,6 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
-#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -63,11 +62,6 @@ struct PromiseRow
     int each;
     int requests;
 };
-
-void PrintTo(const PromiseRow &row, std::ostream *out)
-{
-    *out << row.name;
-}
 
 class ConcurrentPromises : public ::testing::TestWithParam<PromiseRow>
 {
