@@ -5,7 +5,10 @@
 
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -27,21 +30,58 @@ struct HeldFile
     int databases = 0;
 };
 
-// Every hold of the process. Each check of the holds and each change to them goes under one lock,
-// together with the step it guards (an unlink, a truncation), so that a removal sees each hold that
-// an open before it took, and an open never holds a removed file. The opens themselves happen
-// outside it: one slow open (a stalled disk or share) must not stop every session's file commands.
+// Every hold of the process. Each check of the holds and each change to them goes under one lock;
+// no call that may touch a disk does (the lookups by name, the opens, unlinks and truncations): one
+// slow call on a stalled disk or share must not stop every session's file commands. So that a
+// removal still sees each hold that an open before it took, and an open never holds a removed
+// file:
+// - a file whose removal or truncation is under way outside the lock is busy: no hold is taken on
+//   it, and no other removal or truncation starts on it, until that has ended;
+// - what a name was found to stand for outside the lock is used under it only while no removal has
+//   ended since the name was looked up; else it is looked up again.
 struct HoldRegistry
 {
     std::mutex lock;
     std::map<FileId, HeldFile> files;
+    std::map<FileId, int> busy;
+    // Signalled as a removal or truncation ends.
+    std::condition_variable settled;
+    // Removals ended; changed under the lock, read before a lookup.
+    std::atomic<std::uint64_t> removalsEnded{0};
 
     const HeldFile *find(const FileId &id) const
     {
         const auto found = files.find(id);
         return found == files.end() ? nullptr : &found->second;
     }
+
+    bool isOpenBase(const FileId &id) const
+    {
+        const HeldFile *held = find(id);
+        return held && held->databases > 0;
+    }
+
+    // Under the lock: waits until no removal or truncation of the file is under way.
+    void waitUntilSettled(std::unique_lock<std::mutex> &locker, const FileId &id)
+    {
+        settled.wait(locker, [&] { return busy.find(id) == busy.end(); });
+    }
+
+    // Under the lock: the file is busy until settle().
+    void markBusy(const FileId &id) { ++busy[id]; }
+
+    void settle(const FileId &id)
+    {
+        const auto found = busy.find(id);
+        if (found != busy.end() && --found->second <= 0)
+            busy.erase(found);
+        settled.notify_all();
+    }
 };
+
+// How often a step looks its name up again because removals kept ending meanwhile, before it gives
+// up with EAGAIN.
+constexpr int kLookups = 64;
 
 HoldRegistry &registry()
 {
@@ -66,18 +106,19 @@ bool hasNoWriteBit(const struct stat &info)
 
 // The journal files SQLite keeps beside a base, named after it. They come and go with its
 // transactions, so they are told by name from the base's hold, not held by inode themselves.
-// Under the registry's lock.
-bool isJournalOfHeldBase(const HoldRegistry &holds, const QByteArray &name)
+// True, with the base's file, when `name` is named as a journal of an existing file; whether that
+// file is an open base is asked under the lock (HoldRegistry::isOpenBase).
+bool journalBase(const QByteArray &name, FileId &base)
 {
     for (const char *suffix : {"-journal", "-wal", "-shm"}) {
         if (!name.endsWith(suffix))
             continue;
-        const QByteArray base = name.left(name.size() - int(qstrlen(suffix)));
+        const QByteArray baseName = name.left(name.size() - int(qstrlen(suffix)));
         struct stat info;
-        if (base.isEmpty() || ::stat(base.constData(), &info) != 0)
+        if (baseName.isEmpty() || ::stat(baseName.constData(), &info) != 0)
             return false;
-        const HeldFile *held = holds.find(idOf(info));
-        return held && held->databases > 0;
+        base = idOf(info);
+        return true;
     }
     return false;
 }
@@ -164,29 +205,49 @@ struct HoldAccess
 
 namespace {
 
-// The checks of an open made outside the lock, and its hold; 0, or the errno that refuses it.
+// The checks of an open made outside the lock, its truncation and its hold; 0, or the errno that
+// refuses it. `info` is the opened descriptor's.
 int admit(const QByteArray &native, const UniqueFd &fd, const struct stat &info, bool writes, bool truncates,
           FileHold *hold)
 {
     HoldRegistry &holds = registry();
-    std::lock_guard<std::mutex> locker(holds.lock);
-    // The name may have been removed or replaced since the open; what the checks ask about must
-    // be the file the name stands for now.
-    struct stat named;
-    if (::stat(native.constData(), &named) != 0 || idOf(named) != idOf(info))
-        return EAGAIN;
-    if (writes && hasNoWriteBit(info))
-        return EACCES;
-    const HeldFile *held = holds.find(idOf(info));
-    if (truncates && ((held && held->holds > 0) || isJournalOfHeldBase(holds, native)))
-        return EBUSY;
-    if (hold && HoldAccess::isWriter(*hold) && held && (held->writers > 0 || held->databases > 0))
-        return EBUSY;
-    if (truncates && ::ftruncate(fd.get(), 0) != 0)
-        return errno;
-    if (hold)
-        HoldAccess::take(holds, *hold, idOf(info));
-    return 0;
+    const FileId id = idOf(info);
+    for (int lookup = 0; lookup < kLookups; ++lookup) {
+        const std::uint64_t removalsSeen = holds.removalsEnded.load();
+        // The name may have been removed or replaced since the open; what the checks ask about must
+        // be the file the name stands for now.
+        struct stat named;
+        if (::stat(native.constData(), &named) != 0 || idOf(named) != id)
+            return EAGAIN;
+        FileId base;
+        const bool journal = truncates && journalBase(native, base);
+
+        std::unique_lock<std::mutex> locker(holds.lock);
+        holds.waitUntilSettled(locker, id);
+        if (holds.removalsEnded.load() != removalsSeen)
+            continue;
+        if (writes && hasNoWriteBit(info))
+            return EACCES;
+        const HeldFile *held = holds.find(id);
+        if (truncates && ((held && held->holds > 0) || (journal && holds.isOpenBase(base))))
+            return EBUSY;
+        if (hold && HoldAccess::isWriter(*hold) && held && (held->writers > 0 || held->databases > 0))
+            return EBUSY;
+        if (truncates) {
+            // Busy, nothing can hold the file or remove it while it is emptied.
+            holds.markBusy(id);
+            locker.unlock();
+            const int error = ::ftruncate(fd.get(), 0) == 0 ? 0 : errno;
+            locker.lock();
+            holds.settle(id);
+            if (error != 0)
+                return error;
+        }
+        if (hold)
+            HoldAccess::take(holds, *hold, id);
+        return 0;
+    }
+    return EAGAIN;
 }
 
 } // namespace
@@ -239,10 +300,11 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
     const bool truncates = mode & QIODevice::Truncate;
 
     // A journal's name is refused before the open could make the file.
-    if (truncates) {
+    FileId base;
+    if (truncates && journalBase(native, base)) {
         HoldRegistry &holds = registry();
         std::lock_guard<std::mutex> locker(holds.lock);
-        if (isJournalOfHeldBase(holds, native))
+        if (holds.isOpenBase(base))
             return failWith(EBUSY);
     }
     // The descriptor stays in its owner until the file adopts it: no way out leaks it.
@@ -291,15 +353,23 @@ bool holdFile(const QString &path, FileHold &hold)
     hold.release();
     if (path.isEmpty())
         return failWith(ENOENT);
+    const QByteArray native = nativeName(path);
     HoldRegistry &holds = registry();
-    std::lock_guard<std::mutex> locker(holds.lock);
-    struct stat info;
-    if (::stat(nativeName(path).constData(), &info) != 0)
-        return false;
-    if (!S_ISREG(info.st_mode))
-        return failWith(notRegularError(info));
-    HoldAccess::take(holds, hold, idOf(info));
-    return true;
+    for (int lookup = 0; lookup < kLookups; ++lookup) {
+        const std::uint64_t removalsSeen = holds.removalsEnded.load();
+        struct stat info;
+        if (::stat(native.constData(), &info) != 0)
+            return false;
+        if (!S_ISREG(info.st_mode))
+            return failWith(notRegularError(info));
+        std::unique_lock<std::mutex> locker(holds.lock);
+        holds.waitUntilSettled(locker, idOf(info));
+        if (holds.removalsEnded.load() != removalsSeen)
+            continue;
+        HoldAccess::take(holds, hold, idOf(info));
+        return true;
+    }
+    return failWith(EAGAIN);
 }
 
 bool isRegularFile(const QString &path)
@@ -330,20 +400,40 @@ bool removeUnheldFile(const QString &path)
         return failWith(ENOENT);
     const QByteArray native = nativeName(path);
     HoldRegistry &holds = registry();
-    std::lock_guard<std::mutex> locker(holds.lock);
-    struct stat info;
-    if (::lstat(native.constData(), &info) != 0)
-        return false;
-    if (S_ISDIR(info.st_mode))
-        return failWith(EISDIR);
-    // Read-only as the name's file is: a link to a read-only file was refused before it was
-    // ever held to this rule, and terminals may count on that.
-    struct stat target;
-    if (::stat(native.constData(), &target) == 0 && hasNoWriteBit(target))
-        return failWith(EACCES);
-    if (holds.find(idOf(info)) || isJournalOfHeldBase(holds, native))
-        return failWith(EBUSY);
-    return ::unlink(native.constData()) == 0;
+    for (int lookup = 0; lookup < kLookups; ++lookup) {
+        const std::uint64_t removalsSeen = holds.removalsEnded.load();
+        struct stat info;
+        if (::lstat(native.constData(), &info) != 0)
+            return false;
+        if (S_ISDIR(info.st_mode))
+            return failWith(EISDIR);
+        // Read-only as the name's file is: a link to a read-only file was refused before it was
+        // ever held to this rule, and terminals may count on that.
+        struct stat target;
+        if (::stat(native.constData(), &target) == 0 && hasNoWriteBit(target))
+            return failWith(EACCES);
+        FileId base;
+        const bool journal = journalBase(native, base);
+        const FileId id = idOf(info);
+
+        std::unique_lock<std::mutex> locker(holds.lock);
+        holds.waitUntilSettled(locker, id);
+        // The name may stand for another file by now, one that a session holds.
+        if (holds.removalsEnded.load() != removalsSeen)
+            continue;
+        if (holds.find(id) || (journal && holds.isOpenBase(base)))
+            return failWith(EBUSY);
+        // Busy, the file cannot be held between this check and the unlink.
+        holds.markBusy(id);
+        locker.unlock();
+        const bool removed = ::unlink(native.constData()) == 0;
+        const int error = errno;
+        locker.lock();
+        ++holds.removalsEnded;
+        holds.settle(id);
+        return removed || failWith(error);
+    }
+    return failWith(EAGAIN);
 }
 
 } // namespace platform

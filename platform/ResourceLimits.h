@@ -29,9 +29,35 @@ int openDescriptorCount();
 // make its own further opens fail, never the process.
 constexpr int kDescriptorReserve = 32;
 
-// True when `count` more descriptors would still leave the reserve free; false when the open
-// descriptors cannot be counted. A few microseconds on Linux 6.2 and later, however many are
+// True when `count` more descriptors, beside those open and those that requests have promised
+// (see DescriptorClaim), would still leave the reserve free. Also true when the open descriptors
+// cannot be counted at all (no /proc): the reserve is then not checked, and
+// reserveUncheckedNotice() says so. A few microseconds on Linux 6.2 and later, however many are
 // open; older kernels are walked, at about 0.6 ms a thousand descriptors.
 bool descriptorsToSpare(int count);
+
+// A request's promise of the descriptors it is about to open, made together with the check of
+// the reserve: requests that check at the same time see each other's promises, so that together
+// they never open into the reserve. Granted (true) as descriptorsToSpare would answer; the
+// promise is given back when the claim ends, after the opens it covered succeeded or failed;
+// until then what it opened counts twice, which errs on the side of the reserve.
+class DescriptorClaim
+{
+public:
+    explicit DescriptorClaim(int count);
+    ~DescriptorClaim();
+    DescriptorClaim(const DescriptorClaim &) = delete;
+    DescriptorClaim &operator=(const DescriptorClaim &) = delete;
+
+    explicit operator bool() const { return granted; }
+
+private:
+    int promised = 0;
+    bool granted = false;
+};
+
+// True once: at the first call after a check found that the open descriptors cannot be counted.
+// The caller tells the operator that the reserve is not checked.
+bool reserveUncheckedNotice();
 
 } // namespace platform

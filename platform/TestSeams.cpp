@@ -2,6 +2,8 @@
 
 #include "NativeSocket.h"
 
+#include <QFile>
+
 #include <atomic>
 #include <mutex>
 #include <utility>
@@ -24,6 +26,10 @@ std::atomic<int> buffersUntilFault{0};
 std::atomic<int> writesUntilFault{0};
 std::atomic<std::int64_t> bytesAllowedAtFault{0};
 std::atomic<int> tableOpenRetryDelayMs{kDefaultTableOpenRetryDelayMs};
+// Read as the open descriptors are counted, before every request that opens one.
+std::mutex procFolderLock;
+QString procFolderInPlace;
+std::atomic<bool> procMoved{false};
 
 // True when this call is the one the countdown was armed for.
 bool countDown(std::atomic<int> &left)
@@ -94,6 +100,21 @@ void setTableOpenRetryDelayForTesting(int milliseconds)
 int tableOpenRetryDelay()
 {
     return tableOpenRetryDelayMs.load();
+}
+
+QString setProcFolderForTesting(const QString &folder)
+{
+    const std::lock_guard<std::mutex> hold(procFolderLock);
+    procMoved = !folder.isEmpty();
+    return std::exchange(procFolderInPlace, folder);
+}
+
+QByteArray procPath(const char *procPath)
+{
+    if (!procMoved.load())
+        return QByteArray::fromRawData(procPath, int(qstrlen(procPath)));
+    const std::lock_guard<std::mutex> hold(procFolderLock);
+    return QFile::encodeName(procFolderInPlace) + (procPath + qstrlen("/proc"));
 }
 
 } // namespace platform

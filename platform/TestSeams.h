@@ -59,4 +59,12 @@ constexpr int kDefaultTableOpenRetryDelayMs = 1000;
 void setTableOpenRetryDelayForTesting(int milliseconds);
 int tableOpenRetryDelay();
 
+// A system without /proc (a container or chroot that has none): the kernel's process folders are
+// looked for under `folder` instead, which a test gives as one that does not exist. Empty, the
+// default: /proc itself. Returns the one set before.
+QString setProcFolderForTesting(const QString &folder);
+// The path the program reads for `procPath`, a path that begins with "/proc/": the path itself
+// unless the folder was moved. Takes no lock and no allocation while it was not.
+QByteArray procPath(const char *procPath);
+
 } // namespace platform

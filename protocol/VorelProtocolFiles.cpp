@@ -35,7 +35,8 @@ void VorelProtocol::OpenFile()
     const QString text = terminalText(in.string());
     QString path;
     qint32 handle = 0;
-    const bool ok = platform::descriptorsToSpare(1) && platform::mapTerminalPath(text, path)
+    const platform::DescriptorClaim descriptor(1);
+    const bool ok = descriptor && platform::mapTerminalPath(text, path)
         && handles.fileList.openFile(path, handle);
     if (!ok)
         handle = 0;

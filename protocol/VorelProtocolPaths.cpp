@@ -77,8 +77,10 @@ void VorelProtocol::ExistDir()
 
 void VorelProtocol::CreateFile()
 {
-    pathCommand("CreateFile",
-                [](const QString &path) { return platform::descriptorsToSpare(1) && createFile(path); });
+    pathCommand("CreateFile", [](const QString &path) {
+        const platform::DescriptorClaim descriptor(1);
+        return descriptor && createFile(path);
+    });
 }
 
 void VorelProtocol::DeleteFile()
@@ -116,7 +118,8 @@ void VorelProtocol::FindFirstFile()
     QString folder;
     QString filter;
     // A UNC pattern, or no descriptor to list with: a search that finds nothing.
-    if (!platform::mapTerminalPattern(pattern, folder, filter) || !platform::descriptorsToSpare(1))
+    const platform::DescriptorClaim descriptor(1);
+    if (!platform::mapTerminalPattern(pattern, folder, filter) || !descriptor)
         folder.clear();
     QString name;
     qint32 handle = 0;
@@ -136,7 +139,8 @@ void VorelProtocol::FindFirstDir()
     const QString pattern = terminalText(in.string());
     QString folder;
     QString filter;
-    if (!platform::mapTerminalPattern(pattern, folder, filter) || !platform::descriptorsToSpare(1))
+    const platform::DescriptorClaim descriptor(1);
+    if (!platform::mapTerminalPattern(pattern, folder, filter) || !descriptor)
         folder.clear();
     QString name;
     qint32 number = 0;

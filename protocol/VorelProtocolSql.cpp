@@ -47,7 +47,8 @@ void VorelProtocol::OpenSqlBase()
     QString path;
     qint32 handle = 0;
     // A base, its journal or its write-ahead log and shared memory: three.
-    const bool ok = platform::descriptorsToSpare(3) && platform::mapTerminalPath(name, path)
+    const platform::DescriptorClaim descriptors(3);
+    const bool ok = descriptors && platform::mapTerminalPath(name, path)
         && handles.sqlList.openSqlBase(path, handle);
     if (!ok)
         handle = 0;
@@ -101,7 +102,8 @@ void VorelProtocol::ConvertTableBinToText()
     const QString file = terminalText(in.string());
     QString tablePath;
     QString filePath;
-    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(table, tablePath)
+    const platform::DescriptorClaim descriptors(kConversionDescriptors);
+    const bool ok = descriptors && platform::mapTerminalPath(table, tablePath)
         && platform::mapTerminalPath(file, filePath) && handles.convertTableBinToText(tablePath, filePath);
     conversionDone("ConvertTableBinToText", table, file, ok);
 }
@@ -113,7 +115,8 @@ void VorelProtocol::ConvertTableTextToBin()
     const QString table = terminalText(in.string());
     QString filePath;
     QString tablePath;
-    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(file, filePath)
+    const platform::DescriptorClaim descriptors(kConversionDescriptors);
+    const bool ok = descriptors && platform::mapTerminalPath(file, filePath)
         && platform::mapTerminalPath(table, tablePath) && handles.convertTableTextToBin(filePath, tablePath);
     conversionDone("ConvertTableTextToBin", file, table, ok);
 }
@@ -125,7 +128,8 @@ void VorelProtocol::ConvertSqlTableTextToBin()
     // A table of the current base: a name in SQL, not a path.
     const QString table = terminalText(in.string());
     QString filePath;
-    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(file, filePath)
+    const platform::DescriptorClaim descriptors(kConversionDescriptors);
+    const bool ok = descriptors && platform::mapTerminalPath(file, filePath)
         && handles.convertSqlTableTextToBin(table, filePath);
     conversionDone("ConvertSqlTableTextToBin", file, table, ok);
 }
@@ -138,7 +142,8 @@ void VorelProtocol::ConvertTableV3TextToBin()
     QString filePath;
     QString tablePath;
     handles.sqlList.sortV3Table = sortV3Table;
-    const bool ok = platform::descriptorsToSpare(kConversionDescriptors) && platform::mapTerminalPath(file, filePath)
+    const platform::DescriptorClaim descriptors(kConversionDescriptors);
+    const bool ok = descriptors && platform::mapTerminalPath(file, filePath)
         && platform::mapTerminalPath(table, tablePath) && handles.convertTableV3TextToBin(filePath, tablePath);
     // Logged under the name the V3 conversion has always had in the log.
     conversionDone("ConvertTableTextToBinV3", file, table, ok);
@@ -163,7 +168,8 @@ void VorelProtocol::ExecuteCommand()
     QString path;
     // A request cut before its wait flag does not say how to run the program: it runs not at all.
     // The null device and the start's report pipe.
-    const bool ok = !in.isMalformed() && platform::descriptorsToSpare(3) && mapProgram(program, path)
+    const platform::DescriptorClaim descriptors(3);
+    const bool ok = !in.isMalformed() && descriptors && mapProgram(program, path)
         && platform::executeCommand(path, parameters, wait != 0, exitCode,
                                     [this]() { return session && session->stopRequested(); });
     if (!ok)

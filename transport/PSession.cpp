@@ -95,8 +95,17 @@ int PSession::liveSessions()
 
 bool PSession::mayAdmit()
 {
-    const qint64 limit = platform::openFileLimit();
-    return liveSessions() < sessionCap(limit) && platform::descriptorsToSpare(0);
+    const int cap = sessionCap(platform::openFileLimit());
+    if (liveSessions() >= cap || !platform::descriptorsToSpare(0))
+        return false;
+    // Without /proc nothing is refused for the reserve; the operator hears it once.
+    if (platform::reserveUncheckedNotice() && debugLog.report)
+        debugLog.report(QStringLiteral("The open descriptors cannot be counted (no /proc/self/fd); the "
+                                       "reserve of %1 free descriptors is not checked, and only the bound "
+                                       "of %2 session threads limits the terminals")
+                            .arg(platform::kDescriptorReserve)
+                            .arg(cap));
+    return true;
 }
 
 void PSession::removeWidget()

@@ -51,7 +51,8 @@ public:
     static int sessionCap(qint64 openFiles);
     // Sessions made and not yet deleted.
     static int liveSessions();
-    // True when one more session may be made now: under the cap, with the reserve free.
+    // True when one more session may be made now: under the cap, with the reserve free (or the
+    // reserve not to be checked, which the debug log's report hears once).
     static bool mayAdmit();
 
     // A socket session: `descriptor` is the accepted socket, `widget` its row or null.
