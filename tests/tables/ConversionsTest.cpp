@@ -480,10 +480,10 @@ namespace {
 // A small tmpfs mounted for one test: a disk that fills up for real.
 struct TmpfsMount
 {
-    explicit TmpfsMount(const QString &path) : where(QFile::encodeName(path))
+    explicit TmpfsMount(const QString &path, const char *size = "size=64k") : where(QFile::encodeName(path))
     {
         QDir().mkpath(path);
-        mounted = ::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") == 0;
+        mounted = ::mount("tmpfs", where.constData(), "tmpfs", 0, size) == 0;
         reason = mounted ? QByteArray() : QByteArray(std::strerror(errno));
     }
     ~TmpfsMount()
@@ -498,9 +498,79 @@ struct TmpfsMount
 
 } // namespace
 
+// A read-only table is only read by an export: it exports at once. Uploads into it are refused
+// after the usual tries.
+TEST_F(Conversion, ReadOnlyV4TableExportsAtOnce)
+{
+    makeV4(path("t"), kExportFields, {record("a", 1250, "x")});
+    const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    ASSERT_TRUE(QFile::setPermissions(path("t.bin"), readOnly) && QFile::setPermissions(path("t.ind"), readOnly));
+    const QByteArray bin = readAll(path("t.bin"));
+    ASSERT_TRUE(list.convertTableBinToText(path("t"), path("out.txt")));
+    EXPECT_EQ(readAll(path("out.txt")), QByteArray("a;12.50;x\r\n"));
+
+    ASSERT_TRUE(writeAll(path("in.txt"), "b;1;y\n"));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(list.convertTableTextToBin(path("in.txt"), path("t")));
+    EXPECT_GE(timer.elapsed(), kTableOpenTries * TableFilesEnvironment::kFastRetryMs);
+    EXPECT_EQ(readAll(path("t.bin")), bin);
+}
+
+struct CutOutputRow
+{
+    const char *name;
+    int line;   // the failing write puts down the lines before this one,
+    int offset; // and this many bytes after its start (before it, when negative)
+};
+
+void PrintTo(const CutOutputRow &row, std::ostream *os) { *os << row.name; }
+
+class CutOutput : public Conversion, public ::testing::WithParamInterface<CutOutputRow>
+{
+};
+
+// A write to the text file that fails, as on a full disk, leaves the whole lines that reached
+// the file and no part of the next.
+TEST_P(CutOutput, EndsInAWholeLine)
+{
+    QList<QByteArray> records;
+    for (int i = 0; i < 5000; ++i)
+        records << record("some text of a record", quint32(i), "and more");
+    makeV4(path("t"), kExportFields, records);
+    ASSERT_TRUE(list.convertTableBinToText(path("t"), path("whole.txt")));
+    const QByteArray whole = readAll(path("whole.txt"));
+    int lineStart = 0;
+    for (int n = 0; n < GetParam().line; ++n)
+        lineStart = whole.indexOf('\n', lineStart) + 1;
+    const int reached = lineStart + GetParam().offset;
+    ASSERT_GE(reached, 0);
+    ASSERT_LT(reached, 60000) << "within the first write";
+
+    platform::armWriteFaultForTesting(1, reached);
+    EXPECT_FALSE(list.convertTableBinToText(path("t"), path("out.txt")));
+    const QByteArray out = readAll(path("out.txt"));
+    EXPECT_EQ(out, whole.left(GetParam().offset >= 0 ? lineStart : whole.lastIndexOf('\n', lineStart - 2) + 1));
+    EXPECT_TRUE(out.isEmpty() || out.endsWith("\r\n"));
+}
+
+const CutOutputRow kCutOutputRows[] = {
+    {"NothingWritten", 0, 0},
+    {"InsideTheFirstLine", 0, 10},
+    {"InsideALine", 1000, 7},
+    {"BetweenCarriageReturnAndLineFeed", 21, -1},
+    {"AtALineEnd", 21, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, CutOutput, ::testing::ValuesIn(kCutOutputRows),
+                         [](const ::testing::TestParamInfo<CutOutputRow> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// The disk fills up after the first lines: the text keeps the whole lines that fitted.
 TEST_F(Conversion, V4IntoTextOnAFullDiskFails)
 {
-    TmpfsMount small(path("small"));
+    TmpfsMount small(path("small"), "size=256k");
     if (!small.mounted)
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << small.reason.constData();
     {
@@ -510,12 +580,21 @@ TEST_F(Conversion, V4IntoTextOnAFullDiskFails)
         while (filler.write(block) == block.size() && filler.flush()) {
         }
     }
+    const qint64 filled = QFileInfo(path("small/filler")).size();
+    ASSERT_TRUE(QFile::resize(path("small/filler"), filled - 100 * 1024));
     QList<QByteArray> records;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 5000; ++i)
         records << record("a long enough text for many blocks", quint32(i), "and some more");
     makeV4(path("t"), kExportFields, records);
+    ASSERT_TRUE(list.convertTableBinToText(path("t"), path("whole.txt")));
+    const QByteArray whole = readAll(path("whole.txt"));
+    spy.clear();
     EXPECT_FALSE(list.convertTableBinToText(path("t"), path("small/out.txt")));
     expectStartedNotFinished();
+    const QByteArray out = readAll(path("small/out.txt"));
+    EXPECT_GT(out.size(), 64 * 1024) << "the lines that fitted stay";
+    EXPECT_TRUE(out.endsWith("\r\n")) << "no part of a line";
+    EXPECT_TRUE(whole.startsWith(out));
 }
 
 // ---- the conversion's format, its stop and the files it may touch ----
@@ -584,33 +663,65 @@ TEST_F(SteppedConversion, StoppedSqlConversionStoresNothing)
     EXPECT_EQ(rowsOf(path("base.db"), "T"), texts({"1|a|1|", "2|c|3|", "3|b|2|", "4|e|5|", "5|d|4|"}));
 }
 
-TEST_F(SteppedConversion, StoppedTableConversionsKeepWholeRecords)
+enum class Upload { V3, SortedV3, V4 };
+
+struct StoppedRow
 {
-    makeV3(path("v3"), {{1, 1}, {2, 0}}, QByteArray(15, 'o'));
-    makeV4(path("v4"), {{1}, {3, 0}});
+    const char *name;
+    Upload upload;
+    int stopAfter; // lines (and for the sorted upload, then records) done before the stop
+};
+
+void PrintTo(const StoppedRow &row, std::ostream *os) { *os << row.name; }
+
+class StoppedUpload : public SteppedConversion, public ::testing::WithParamInterface<StoppedRow>
+{
+};
+
+// A stopped upload stores nothing: the table's files are as they were, byte for byte, also where
+// the records it wrote took the place of old ones or went past them. The next upload goes on.
+TEST_P(StoppedUpload, LeavesTheTableAsItWas)
+{
+    const StoppedRow &row = GetParam();
+    const bool v4 = row.upload == Upload::V4;
+    if (v4) {
+        makeV4(path("t"), {{1}, {3, 0}}, {QByteArray("old", 4) + wordBE(7)});
+        // A part of an entry after the last whole one, as a crash may leave it.
+        ASSERT_TRUE(writeAll(path("t.ind"), readAll(path("t.ind")) + bytesOf({7, 7, 7})));
+    } else {
+        makeV3(path("t"), {{1, 1}, {2, 0}}, QByteArray(15, 'o'));
+    }
     ASSERT_TRUE(writeAll(path("in.txt"), kFiveLines));
+    const QByteArray bin = readAll(path("t.bin"));
+    const QByteArray companion = readAll(path(v4 ? "t.ind" : "t.hdr"));
+    list.sortV3Table = row.upload == Upload::SortedV3;
+    const auto upload = [&] {
+        return v4 ? list.convertTableTextToBin(path("in.txt"), path("t"))
+                  : list.convertTableV3TextToBin(path("in.txt"), path("t"));
+    };
 
-    stopAfter(2);
-    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
-    EXPECT_EQ(readAll(path("v3.bin")), "a" + wordBE(1) + "c" + wordBE(3) + "ooooo");
+    stopAfter(row.stopAfter);
+    EXPECT_FALSE(upload());
+    EXPECT_EQ(readAll(path("t.bin")), bin);
+    EXPECT_EQ(readAll(path(v4 ? "t.ind" : "t.hdr")), companion);
 
-    stopAfter(2);
-    EXPECT_FALSE(list.convertTableTextToBin(path("in.txt"), path("v4")));
-    const QByteArray header = headerV4({{1}, {3, 0}});
-    EXPECT_EQ(readAll(path("v4.bin")), header + "a" + '\0' + wordBE(100) + "c" + '\0' + wordBE(300));
-    EXPECT_EQ(readAll(path("v4.ind")), wordBE(header.size()) + wordBE(6) + wordBE(header.size() + 6) + wordBE(6));
-
-    // Sorted: a stop while the file is read leaves the table as it was; one while the sorted rows
-    // are written keeps the whole records written.
-    list.sortV3Table = true;
-    makeV3(path("v3"), {{1, 1}, {2, 0}}, QByteArray(15, 'o'));
-    stopAfter(3);
-    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
-    EXPECT_EQ(readAll(path("v3.bin")), QByteArray(15, 'o'));
-    stopAfter(6 + 2); // five lines and the end of the file, then two records
-    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
-    EXPECT_EQ(readAll(path("v3.bin")), "a" + wordBE(1) + "b" + wordBE(2) + "ooooo");
+    stopAfter(-1);
+    ASSERT_TRUE(upload());
+    EXPECT_EQ(readAll(path("t.bin")).size(), v4 ? bin.size() + 5 * 6 : 25);
 }
+
+const StoppedRow kStoppedRows[] = {
+    {"V3OverOldRecords", Upload::V3, 2},
+    {"V3PastOldRecords", Upload::V3, 4},
+    {"SortedV3WhileReading", Upload::SortedV3, 3},
+    {"SortedV3WhileWriting", Upload::SortedV3, 6 + 4}, // five lines and the end of the file, then four records
+    {"V4", Upload::V4, 4},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, StoppedUpload, ::testing::ValuesIn(kStoppedRows),
+                         [](const ::testing::TestParamInfo<StoppedRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(SteppedConversion, StoppedTextOutputHoldsWholeLines)
 {
