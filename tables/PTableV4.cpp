@@ -232,8 +232,9 @@ bool PTableV4::writeBlock()
         if (blockLimit < kBlockBytes)
             blockLimit *= 2;
     } else if (restoreIndex()) {
-        // The index first: a reader in between never counts an entry whose data is gone. Were the
-        // index not back, its entries would still find their data.
+        // The index first: a reader in between never counts an entry whose data is gone, and an
+        // index that could not be put back keeps its data. Data that cannot be cut is named by
+        // no entry, and the block has failed either way.
         binFile.resize(at >= 0 ? at : before);
     }
     dropBlock();
