@@ -33,7 +33,9 @@ struct PSqlEntry
 // Each conversion takes its code pages and delimiter from the settings once, when it starts, so
 // that a change in the setup dialog never leaves one file or table in two formats. When the
 // session is told to stop, a conversion ends at its next line or record and answers false: an
-// SQL conversion stores nothing, a table keeps its whole records, a text file its whole lines.
+// SQL conversion and an upload into a V3 or V4 table store nothing (the table's files are as they
+// were before it), a text file keeps its whole lines. A write that fails ends a conversion too:
+// then a table keeps the whole records written before, and a text file the whole lines.
 class PSqlList : public QObject
 {
     Q_OBJECT
@@ -103,13 +105,13 @@ private:
     // Text into a V3 or V4 table: the checks, the opens and the close around its worker.
     template <typename Table>
     bool textToTable(const QString &fileName, const QString &tableName,
-                     bool (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &));
+                     Rows (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &));
 
     // The file names travel beside the files: a file opened as a regular file has no name.
     Rows textToSqlTable(PSqlTable &table, QFile &file, const QString &fileName, const Format &format);
-    bool textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format);
-    bool textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &fileName, const Format &format);
-    bool textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format);
+    Rows textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format);
+    Rows textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &fileName, const Format &format);
+    Rows textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format);
     bool tableV4ToText(PTableV4 &table, QFile &file, const QString &fileName, const Format &format);
 
     // True when the file is one of the open bases' files.

@@ -13,6 +13,7 @@
 #include "PTableV4.h"
 #include "TextFieldEncoder.h"
 #include "TextLineDecoder.h"
+#include "TableFileIO.h"
 #include "TextTableFile.h"
 
 #include <QFile>
@@ -20,6 +21,25 @@
 #include <QTextCodec>
 
 namespace {
+
+// Lines go out to a text file this many bytes at a time.
+constexpr int kLinesBlockBytes = 64 * 1024;
+
+// Writes whole lines after the `stored` bytes of whole lines already in the file. When the write
+// fails (a full disk), the file is cut back to the end of the last whole line it holds.
+bool writeLines(QFile &file, QByteArray &lines, qint64 &stored)
+{
+    const bool written = lines.isEmpty() || writeTableBytes(file, lines);
+    if (written) {
+        stored += lines.size();
+    } else {
+        const qint64 reached = qBound<qint64>(0, file.size() - stored, lines.size());
+        const int kept = reached > 0 ? lines.lastIndexOf('\n', int(reached) - 1) + 1 : 0;
+        file.resize(stored + kept);
+    }
+    lines.resize(0); // keeps its room
+    return written;
+}
 
 bool isFileOfTable(const QString &fileName, const TableFileNames &files)
 {
@@ -143,7 +163,7 @@ PSqlList::Rows PSqlList::textToSqlTable(PSqlTable &table, QFile &file, const QSt
 
 template <typename Table>
 bool PSqlList::textToTable(const QString &fileName, const QString &tableName,
-                           bool (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &))
+                           Rows (PSqlList::*worker)(Table &, QFile &, const QString &, const Format &))
 {
     const Format format = currentFormat();
     const TableFileNames files = Table::fileNames(tableName);
@@ -159,9 +179,11 @@ bool PSqlList::textToTable(const QString &fileName, const QString &tableName,
         table.close();
         return false;
     }
-    const bool ok = (this->*worker)(table, file, fileName, format);
-    const bool closed = table.close();
-    return ok && closed;
+    const Rows end = (this->*worker)(table, file, fileName, format);
+    // A terminal that left, or a program that ends, gets nothing of its upload: sent again, it
+    // must not find part of it in the table already. What a failed write left stays.
+    const bool closed = end == Rows::Stopped ? table.closeDiscarding() : table.close();
+    return end == Rows::Done && closed;
 }
 
 bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &tableName)
@@ -169,30 +191,31 @@ bool PSqlList::convertTableV3TextToBin(const QString &fileName, const QString &t
     return textToTable(fileName, tableName, sortV3Table ? &PSqlList::textToTableV3Sorted : &PSqlList::textToTableV3);
 }
 
-bool PSqlList::textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
+PSqlList::Rows PSqlList::textToTableV3(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
 {
     if (file.size() == 0)
-        return false;
+        return Rows::Failed;
     beginPhase(tr("Convert file %1 to table V3 %2").arg(fileName, table.name()));
-    if (readRows(file, table.fieldCount, format, [&table](PRow &row) { return table.writeRecord(row); })
-        != Rows::Done)
-        return false;
-    showIndicator(100);
-    return true;
+    const Rows end =
+        readRows(file, table.fieldCount, format, [&table](PRow &row) { return table.writeRecord(row); });
+    if (end == Rows::Done)
+        showIndicator(100);
+    return end;
 }
 
 // Sorted on the first field as text, through a table of a private temporary base that lives for
 // this call alone. SQLite keeps that base in a file of its own that it deletes at the close, with
 // only its page cache in memory: a text file of any size sorts within the session's memory
 // bound. Nothing reaches the V3 table before the whole file is read.
-bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &fileName, const Format &format)
+PSqlList::Rows PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &fileName,
+                                             const Format &format)
 {
     if (file.size() == 0)
-        return false;
+        return Rows::Failed;
     const int fieldCount = table.fieldCount;
     PSqlBase sortBase;
     if (!sortBase.open(QString()))
-        return false;
+        return Rows::Failed;
     sortBase.setJournalMode(QStringLiteral("OFF"));
     PSqlTable list;
     list.attach(sortBase, QStringLiteral("List"));
@@ -201,14 +224,15 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
         columns << QStringLiteral("Item_%1 TEXT").arg(i);
     if (!list.create(columns.join(QLatin1Char(',')))
         || !list.createIndexes(QStringLiteral("Item_1"), QString()))
-        return false;
+        return Rows::Failed;
 
     list.beginTransaction();
     beginPhase(tr("Part 1. Convert file %1 to temp table").arg(fileName));
-    if (readRows(file, fieldCount, format, [&](PRow &row) { return sortBase.insertBound(list, row); }) != Rows::Done)
-        return false;
+    const Rows read = readRows(file, fieldCount, format, [&](PRow &row) { return sortBase.insertBound(list, row); });
+    if (read != Rows::Done)
+        return read;
     if (!list.commit())
-        return false;
+        return Rows::Failed;
     showIndicator(100);
 
     beginPhase(tr("Part 2. Convert temp table to V3 table %2").arg(table.name()));
@@ -217,13 +241,15 @@ bool PSqlList::textToTableV3Sorted(PTableV3 &table, QFile &file, const QString &
     qint64 written = 0;
     bool fetched = list.select(QStringLiteral("SELECT * FROM List ORDER BY Item_1"), row);
     while (fetched) {
-        if (stopping() || !table.writeRecord(row))
-            return false;
+        if (stopping())
+            return Rows::Stopped;
+        if (!table.writeRecord(row))
+            return Rows::Failed;
         showProgress(++written, rows);
         fetched = list.next(row);
     }
     // The base's destructor ends the query and closes the connection on every way out.
-    return true;
+    return Rows::Done;
 }
 
 bool PSqlList::convertTableTextToBin(const QString &fileName, const QString &tableName)
@@ -231,10 +257,10 @@ bool PSqlList::convertTableTextToBin(const QString &fileName, const QString &tab
     return textToTable(fileName, tableName, &PSqlList::textToTableV4);
 }
 
-bool PSqlList::textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format)
+PSqlList::Rows PSqlList::textToTableV4(PTableV4 &table, QFile &file, const QString &fileName, const Format &format)
 {
     if (file.size() == 0)
-        return false;
+        return Rows::Failed;
     beginPhase(tr("Convert file %1 to table V4 %2").arg(fileName, table.name()));
     PRow imported;
     QByteArray record;
@@ -246,10 +272,9 @@ bool PSqlList::textToTableV4(PTableV4 &table, QFile &file, const QString &fileNa
         // of the table at it.
         return record.isEmpty() || table.appendRecord(record);
     });
-    if (end != Rows::Done)
-        return false;
-    showIndicator(100);
-    return true;
+    if (end == Rows::Done)
+        showIndicator(100);
+    return end;
 }
 
 bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fileName)
@@ -258,16 +283,16 @@ bool PSqlList::convertTableBinToText(const QString &tableName, const QString &fi
     const TableFileNames files = PTableV4::fileNames(tableName);
     if (fileName.isEmpty() || !format.tableCodec || !tableFilesExist(files))
         return false;
-    // Read only: exports of one table run side by side, and beside an upload that appends to it.
-    // The file guard then refuses to replace an output that is anything but a regular file, is
-    // read-only or is held: by this table, by an open file or SQL base of any session, or by
-    // another conversion writing it.
+    // Read only: exports of one table run side by side, and beside an upload that appends to it,
+    // and a read-only table exports as any other. The file guard then refuses to replace an output
+    // that is anything but a regular file, is read-only or is held: by this table, by an open file
+    // or SQL base of any session, or by another conversion writing it.
     PTableV4 table;
     if (!table.open(tableName, files, format.terminalCodec, [this] { return stopping(); }, TableUse::Read))
         return false;
     QFile file;
     platform::FileHold hold;
-    if (!platform::replaceRegularFile(file, fileName, QIODevice::ReadWrite, &hold)) {
+    if (!platform::replaceRegularFile(file, fileName, QIODevice::ReadWrite | QIODevice::Unbuffered, &hold)) {
         table.close();
         return false;
     }
@@ -289,20 +314,28 @@ bool PSqlList::tableV4ToText(PTableV4 &table, QFile &file, const QString &fileNa
     PRow exported;
     QByteArray line;
     line.reserve(1024);
+    QByteArray lines;
+    lines.reserve(kLinesBlockBytes + 1024);
+    qint64 stored = 0;
     TextFieldEncoder encoder;
-    bool ok = true;
-    for (qint64 i = 0; i < count && ok; ++i) {
-        ok = !stopping() && table.readRecord(i, row);
-        if (ok) {
+    bool read = true;
+    bool written = true;
+    for (qint64 i = 0; i < count && read && written; ++i) {
+        read = !stopping() && table.readRecord(i, row);
+        if (read) {
             table.exportFields(row, exported);
             joinLine(line, exported, format, encoder);
             showProgress(i, count);
-            ok = writeTextLine(file, line);
+            appendTextLine(lines, line);
+            if (lines.size() >= kLinesBlockBytes)
+                written = writeLines(file, lines, stored);
         }
     }
-    // Buffered lines that cannot be written out are lines the terminal will not find; a stopped
-    // conversion still leaves the whole lines it wrote.
-    if (!file.flush() || !ok)
+    // A stopped conversion, or one whose record could not be read, still leaves the whole lines
+    // before; a failed write the whole lines that reached the file.
+    if (written)
+        written = writeLines(file, lines, stored);
+    if (!read || !written)
         return false;
     showIndicator(100);
     return true;

@@ -14,6 +14,8 @@ constexpr int kMaxFields = 35;
 constexpr int kDescriptorSize = 4;
 constexpr quint8 kTextKind = 1;
 constexpr int kMaxDecimals = 9;
+// Old records are kept aside this many bytes at a time.
+constexpr qint64 kKeepChunk = 256 * 1024;
 
 bool isNumberKind(quint8 kind)
 {
@@ -40,6 +42,8 @@ void PTableV3::clear()
     recordLength = 0;
     closeTableFile(binFile, binHold);
     closeTableFile(hdrFile, hdrHold);
+    oldBytes.close();
+    openSize = keptEnd = 0;
     isOpen = false;
     terminalCodec = nullptr;
     descriptors.clear();
@@ -67,7 +71,9 @@ bool PTableV3::open(const QString &name, const TableFileNames &files, QTextCodec
         closeTableFile(hdrFile, hdrHold);
         return false;
     }
-    recordCount = binFile.size() / recordLength;
+    openSize = binFile.size();
+    keptEnd = 0;
+    recordCount = openSize / recordLength;
     isOpen = true;
     tableName = name;
     terminalCodec = codec;
@@ -144,16 +150,61 @@ bool PTableV3::writeRecord(const PRow &row)
         return false;
     const qint64 start = binFile.pos();
     const qint64 oldSize = binFile.size();
+    if (!keepOldBytes(start + recordLength))
+        return false;
     if (!writeTableBytes(binFile, record)) {
-        // A part-written record must not lengthen the table, nor shift the next record.
+        // A part-written record must neither tear the record it was to replace, nor lengthen the
+        // table, nor shift the next record.
+        putBackOldBytes(start, start + recordLength);
         if (binFile.size() > oldSize)
             binFile.resize(oldSize);
-        if (!binFile.isSequential())
-            binFile.seek(start);
+        binFile.seek(start);
         return false;
     }
     ++recordCount;
     return true;
+}
+
+bool PTableV3::keepOldBytes(qint64 end)
+{
+    const qint64 upTo = qMin(end, openSize);
+    if (keptEnd >= upTo)
+        return true;
+    const qint64 start = binFile.pos();
+    bool kept = oldBytes.isOpen() || openScratchFile(oldBytes);
+    QByteArray bytes;
+    while (kept && keptEnd < upTo) {
+        const qint64 length = qMin(kKeepChunk, openSize - keptEnd);
+        kept = binFile.seek(keptEnd) && readTableBytes(binFile, length, bytes) && oldBytes.seek(keptEnd)
+            && oldBytes.write(bytes) == length;
+        if (kept)
+            keptEnd += length;
+    }
+    return binFile.seek(start) && kept;
+}
+
+bool PTableV3::putBackOldBytes(qint64 from, qint64 to)
+{
+    to = qMin(to, keptEnd);
+    QByteArray bytes;
+    bool back = true;
+    for (qint64 at = from; back && at < to; at += bytes.size()) {
+        back = oldBytes.seek(at) && readTableBytes(oldBytes, qMin(kKeepChunk, to - at), bytes) && binFile.seek(at)
+            && writeTableBytes(binFile, bytes);
+    }
+    return back;
+}
+
+bool PTableV3::closeDiscarding()
+{
+    if (!isOpen)
+        return true;
+    bool restored = true;
+    if (keptEnd > 0 || binFile.size() != openSize) {
+        restored = putBackOldBytes(0, keptEnd);
+        restored = binFile.resize(openSize) && restored;
+    }
+    return close() && restored;
 }
 
 bool PTableV3::close()

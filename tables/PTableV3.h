@@ -26,7 +26,9 @@ bool tableV3Exists(const QString &name);
 
 // A V3 table: equal-length records from the first byte of the ".bin" file, laid out by the
 // ".hdr" file. Records are written from offset 0 on; the file is never shortened, so records past
-// the last one written keep their old contents. The fields below are for reading only.
+// the last one written keep their old contents. The bytes that records written over had at the
+// open are kept aside, in a scratch file, until the table is closed: a stopped upload puts them
+// back. The fields below are for reading only.
 class PTableV3
 {
 public:
@@ -48,10 +50,14 @@ public:
     qint32 computeRecordLength() const;
     // False only when the table has no terminal codec; otherwise `target` holds recordLength bytes.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
-    // True only when the whole record was written. On false the file has its old size again.
+    // True only when the whole record was written. On false the file is as it was before this
+    // record (also when the bytes it would have written over could not be kept aside).
     bool writeRecord(const PRow &row);
     // False when closing a file reported an error; the table is closed either way.
     bool close();
+    // Puts the record file back as it was at the open, as a stopped upload must, and closes the
+    // table. False when it could not be put back or a file not be closed.
+    bool closeDiscarding();
     QString name() const { return tableName; }
 
     QString tableName;
@@ -66,6 +72,16 @@ public:
     QTextCodec *terminalCodec = nullptr;
 
 private:
+    // Keeps aside the bytes from the open up to `end` that are not kept yet, and some more.
+    bool keepOldBytes(qint64 end);
+    // Writes the kept bytes between `from` and `to` back into the record file.
+    bool putBackOldBytes(qint64 from, qint64 to);
+
+    // The record file's size at the open, and how much of it is kept in `oldBytes`.
+    qint64 openSize = 0;
+    qint64 keptEnd = 0;
+    QFile oldBytes;
+
     // Another session cannot remove or replace the files while records go into them, and no other
     // conversion writes them meanwhile.
     platform::FileHold binHold;

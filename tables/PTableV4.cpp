@@ -73,7 +73,9 @@ void PTableV4::clear()
     isOpen = false;
     recordCount = 0;
     terminalCodec = nullptr;
-    binEnd = indEnd = indSize = 0;
+    binEnd = indEnd = openIndEnd = keptBinEnd = 0;
+    indTail.clear();
+    openIndTail.clear();
     blockData.clear();
     blockIndex.clear();
     blockRecords = 0;
@@ -91,11 +93,12 @@ bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec
     clear();
     if (!tableFilesExist(files))
         return false;
-    if (!openTableFile(binFile, files.data, binHold, use, stop))
+    const bool writes = use != TableUse::Read;
+    if (!openTableFile(binFile, files.data, binHold, writes ? TableUse::Append : TableUse::Read, stop))
         return false;
 
     QByteArray header;
-    if (binFile.size() < kFixedHeaderSize || !readTableBytes(binFile, kFixedHeaderSize, header)) {
+    if (binFile.size() < kFixedHeaderSize || !binFile.seek(0) || !readTableBytes(binFile, kFixedHeaderSize, header)) {
         closeTableFile(binFile, binHold);
         return false;
     }
@@ -120,17 +123,27 @@ bool PTableV4::open(const QString &name, const TableFileNames &files, QTextCodec
         std::memcpy(&descriptors[i], bytes.constData(), kDescriptorSize);
     }
 
-    if (!openTableFile(indFile, files.companion, indHold, use, stop)) {
+    if (!openTableFile(indFile, files.companion, indHold, writes ? TableUse::Write : TableUse::Read, stop)) {
         closeTableFile(binFile, binHold);
         clear();
         return false;
     }
-    indSize = indFile.size();
+    const qint64 indSize = indFile.size();
     const qint64 entries = indSize / kIndexEntrySize;
-    // New entries go after the last whole one: a stray partial entry would shift them all.
+    // New entries go after the last whole one: a stray partial entry would shift them all. A
+    // writer keeps its bytes, to put them back if the upload is taken back.
     indEnd = entries * kIndexEntrySize;
+    if (writes && indSize > indEnd && !(indFile.seek(indEnd) && readTableBytes(indFile, indSize - indEnd, indTail))) {
+        closeTableFile(indFile, indHold);
+        closeTableFile(binFile, binHold);
+        clear();
+        return false;
+    }
     // Taken after the index: every record it counts lies inside.
     binEnd = binFile.size();
+    openIndEnd = indEnd;
+    openIndTail = indTail;
+    keptBinEnd = binEnd;
     recordCount = qint64(word5) < entries ? entries - qint64(word5) : entries;
     isOpen = true;
     tableName = name;
@@ -179,10 +192,11 @@ bool PTableV4::encodeRecord(QByteArray &target, const PRow &row) const
 
 bool PTableV4::appendRecord(const QByteArray &record)
 {
-    const qint64 offset = binEnd + blockData.size();
-    if (!isOpen || offset > kMaxOffset)
+    // Where the record would go were the data file as this table left it; writeBlock checks
+    // again where it does go.
+    if (!isOpen || binEnd + blockData.size() > kMaxOffset)
         return false;
-    appendWord(blockIndex, static_cast<quint32>(offset));
+    appendWord(blockIndex, static_cast<quint32>(blockData.size()));
     appendWord(blockIndex, static_cast<quint32>(record.size()));
     blockData += record;
     ++blockRecords;
@@ -193,24 +207,51 @@ bool PTableV4::writeBlock()
 {
     if (blockRecords == 0)
         return true;
-    // The data goes first, so an index entry never points at bytes that are not there.
-    const bool written = binFile.seek(binEnd) && writeTableBytes(binFile, blockData) && indFile.seek(indEnd)
-        && writeTableBytes(indFile, blockIndex);
+    // The data goes first, so an index entry never points at bytes that are not there. The data
+    // file's end is taken for each block, by the system as it writes: a terminal may hold the
+    // file open beside this table and append to it, and those bytes stay.
+    const qint64 before = binFile.size();
+    const qint64 lastRecord = readUInt32BE(blockIndex.constData() + blockIndex.size() - kIndexEntrySize);
+    qint64 at = -1;
+    bool written = before >= 0 && appendTableBytes(binFile, blockData, at) && at + lastRecord <= kMaxOffset;
     if (written) {
-        binEnd += blockData.size();
+        for (int i = 0; i < blockIndex.size(); i += kIndexEntrySize) {
+            char *offset = blockIndex.data() + i;
+            writeUInt32BE(offset, static_cast<quint32>(at + readUInt32BE(offset)));
+        }
+        written = indFile.seek(indEnd) && writeTableBytes(indFile, blockIndex);
+    }
+    if (written) {
+        // What lies between the last block and this one is another handle's.
+        if (at > binEnd)
+            keptBinEnd = at;
+        binEnd = at + blockData.size();
         indEnd += blockIndex.size();
-        indSize = qMax(indSize, indEnd);
+        indTail.clear();
         recordCount += blockRecords;
         if (blockLimit < kBlockBytes)
             blockLimit *= 2;
-    } else {
-        binFile.resize(binEnd);
-        indFile.resize(indSize);
+    } else if (restoreIndex()) {
+        // The index first: a reader in between never counts an entry whose data is gone, and an
+        // index that could not be put back keeps its data. Data that cannot be cut is named by
+        // no entry, and the block has failed either way.
+        binFile.resize(at >= 0 ? at : before);
     }
+    dropBlock();
+    return written;
+}
+
+void PTableV4::dropBlock()
+{
     blockData.clear();
     blockIndex.clear();
     blockRecords = 0;
-    return written;
+}
+
+bool PTableV4::restoreIndex()
+{
+    return indFile.resize(indEnd)
+        && (indTail.isEmpty() || (indFile.seek(indEnd) && writeTableBytes(indFile, indTail)));
 }
 
 bool PTableV4::readRecord(qint64 n, PRow &row)
@@ -334,4 +375,22 @@ bool PTableV4::close()
     const bool binClosed = closeTableFile(binFile, binHold);
     clear();
     return written && indClosed && binClosed;
+}
+
+bool PTableV4::closeDiscarding()
+{
+    if (!isOpen)
+        return true;
+    dropBlock();
+    bool restored = true;
+    if (indEnd != openIndEnd) {
+        indEnd = openIndEnd;
+        indTail = openIndTail;
+        restored = restoreIndex();
+        // Bytes another handle appended after the last block stay, and so does all before them.
+        const qint64 size = binFile.size();
+        const qint64 cut = size > binEnd ? size : keptBinEnd;
+        restored = restored && size >= 0 && (cut >= size || binFile.resize(cut));
+    }
+    return close() && restored;
 }

@@ -50,16 +50,18 @@ public:
     // Opens the table's files as already named, with `codec` as the code page of its text
     // fields for as long as it is open (null: text fields cannot be encoded, and read as UTF-8).
     // Opened to write, a file another conversion writes is waited for as a busy one is; `stop`
-    // ends the wait. Opened to read, other readers and a writer do not count.
+    // ends the wait. Opened to read (read-only files too), other readers and a writer do not
+    // count.
     bool open(const QString &name, const TableFileNames &files, QTextCodec *codec, const StopCheck &stop = {},
               TableUse use = TableUse::Write);
     // False only when the table has no terminal codec.
     bool encodeRecord(QByteArray &target, const PRow &row) const;
     // Appends an encoded record. Records gather into a block that is written, its data before its
-    // index entries, once it is full, and at the close: a stop, a failed write or a crash leaves
-    // whole records with their entries. The records of a block count (recordCount, readRecord)
-    // once it is written. On false the block failed and both files have their sizes from before
-    // it again.
+    // index entries, once it is full, and at the close: a failed write or a crash leaves whole
+    // records with their entries. Each block goes to the data file's end as it is then, after
+    // whatever another handle (a terminal's OpenFile) appended meanwhile. The records of a block
+    // count (recordCount, readRecord) once it is written. On false the block failed and both
+    // files are as they were before it.
     bool appendRecord(const QByteArray &record);
     bool readRecord(qint64 n, PRow &row);
     // A text field reads as UTF-8 when its bytes are valid UTF-8, as terminals write it; otherwise
@@ -71,6 +73,11 @@ public:
     // Writes the records still in a block first. False when that, or closing a file, failed; the
     // table is closed either way.
     bool close();
+    // Takes back every record appended since the open, as a stopped upload must, and closes the
+    // table: the index gets its bytes from the open again, and the data file its length, except
+    // that bytes another handle appended stay (with any records of this table before them, which
+    // no entry names any more). False when a file could not be put back or closed.
+    bool closeDiscarding();
     QString name() const { return tableName; }
 
     quint32 magic;
@@ -91,6 +98,10 @@ private:
     void packFields(const PRow &source, PRow &target, bool import) const;
     QString decodeText(const char *bytes, int length) const;
     bool writeBlock();
+    void dropBlock();
+    // Cuts the index back to its whole entries up to indEnd, and puts the stray tail after them
+    // back; false when that failed.
+    bool restoreIndex();
     const char *indexEntry(qint64 n);
     const char *recordBytes(qint64 offset, qint64 length);
 
@@ -98,15 +109,23 @@ private:
     mutable TextFieldEncoder textEncoder;
     mutable TextLineDecoder textDecoder;
 
-    // The ends of both files as this table left them (the data file's is its size at the open for
-    // a reader): a writer is the only one of its table, so nobody else moves them. A stray partial
-    // entry at the end of the index lies between indEnd and indSize.
+    // A reader's end of the data file: its size at the open. A writer's: the end of the last
+    // block it wrote there (its size at the open before the first).
     qint64 binEnd;
+    // The end of the index's whole entries: the writer is the only one of its table, so nobody
+    // else moves it. A stray partial entry that was at the end of the index at the open, until
+    // the first block's entries take its place.
     qint64 indEnd;
-    qint64 indSize;
-    // The block being gathered: its records' bytes, their index entries, how many, and how many
-    // it takes. It starts at one record and doubles up to its size in bytes: a block that fails
-    // never takes more records with it than the blocks before it stored.
+    QByteArray indTail;
+    // What a stopped upload puts back: the whole entries and the data file's length at the open,
+    // and how much of the data file is not the writer's to cut (what another handle appended).
+    qint64 openIndEnd;
+    QByteArray openIndTail;
+    qint64 keptBinEnd;
+    // The block being gathered: its records' bytes, their index entries (offsets from the start
+    // of the block until it is written), how many, and how many it takes. It starts at one record
+    // and doubles up to its size in bytes: a block that fails never takes more records with it
+    // than the blocks before it stored.
     QByteArray blockData;
     QByteArray blockIndex;
     int blockRecords;

@@ -3,12 +3,17 @@
 #include "FileGuard.h"
 #include "TestSeams.h"
 
+#include <QDir>
 #include <QFile>
 #include <QThread>
 
 #include <QtGlobal>
 
 #include <cerrno>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 bool tableFilesExist(const TableFileNames &files)
 {
@@ -45,11 +50,14 @@ bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, T
 {
     // A writer's open fails its tries while another writer holds the file. Readers, and sessions
     // that only hold the file (OpenFile), do not count.
-    hold = platform::FileHold(use == TableUse::Write ? platform::FileHold::Kind::Writer
-                                                     : platform::FileHold::Kind::Shared);
+    const bool reads = use == TableUse::Read;
+    hold = platform::FileHold(reads ? platform::FileHold::Kind::Shared : platform::FileHold::Kind::Writer);
+    QIODevice::OpenMode mode = QIODevice::Unbuffered | QIODevice::ExistingOnly;
+    mode |= reads ? QIODevice::ReadOnly : QIODevice::ReadWrite;
+    if (use == TableUse::Append)
+        mode |= QIODevice::Append;
     for (int attempt = 0; attempt < kTableOpenTries; ++attempt) {
-        if (platform::openRegularFile(file, name, QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
-                                      &hold))
+        if (platform::openRegularFile(file, name, mode, &hold))
             return true;
         if (isLastingOpenError(errno) || !waitUnlessStopped(platform::tableOpenRetryDelay(), stop))
             return false;
@@ -69,6 +77,17 @@ bool writeTableBytes(QFile &file, const QByteArray &bytes)
         return false;
     }
     return file.write(bytes) == bytes.size();
+}
+
+bool appendTableBytes(QFile &file, const QByteArray &bytes, qint64 &at)
+{
+    if (!writeTableBytes(file, bytes))
+        return false;
+    // In append mode the system puts each write at the end as it finds it, and leaves the
+    // position of this handle right after it.
+    const off_t end = ::lseek(file.handle(), 0, SEEK_CUR);
+    at = qint64(end) - bytes.size();
+    return end >= 0 && at >= 0;
 }
 
 bool readTableBytes(QFile &file, qint64 length, QByteArray &out)
@@ -94,4 +113,18 @@ bool closeTableFile(QFile &file, platform::FileHold &hold)
     }
     hold.release();
     return ok;
+}
+
+bool openScratchFile(QFile &file)
+{
+    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/vorel-XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::unlink(pattern.constData());
+    if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
 }

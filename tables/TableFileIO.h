@@ -36,20 +36,28 @@ using StopCheck = std::function<bool()>;
 
 // What a conversion does with a table: writes records into it, as its one writer within the
 // server, or only reads them out, beside other readers and a writer that appends (a reader sees
-// the records that were whole when it opened the table).
-enum class TableUse { Write, Read };
+// the records that were whole when it opened the table). Append is Write for a file that only
+// grows: each write goes to the file's end as it is at that moment, after whatever another handle
+// appended meanwhile.
+enum class TableUse { Write, Append, Read };
 
-// Opens the existing regular file `name` into `file` for reading and writing, with the tries
-// above, for `use`: while a writer's `hold` holds it, another writer's open of it waits here. A
-// read-only file, or one another conversion writes, counts as a failed try. A missing file, a
-// folder, FIFO, socket or device fails at once: nothing of that kind comes free by waiting, and a
-// FIFO would never answer. The waits end at once, as a failure, when `stop`
-// says so. `file` has no name of its own afterwards.
+// Opens the existing regular file `name` into `file` for `use`: for reading and writing, or for
+// reading only, so that a read-only file reads as any other. Tries as above: while a writer's
+// `hold` holds the file, another writer's open of it waits here, and a writer's open of a
+// read-only file counts as a failed try. A missing file, a folder, FIFO, socket or device fails
+// at once: nothing of that kind comes free by waiting, and a FIFO would never answer. The waits
+// end at once, as a failure, when `stop` says so. `file` has no name of its own afterwards.
 bool openTableFile(QFile &file, const QString &name, platform::FileHold &hold, TableUse use,
                    const StopCheck &stop = {});
 // True only when every byte was written.
 bool writeTableBytes(QFile &file, const QByteArray &bytes);
+// Writes the bytes to a file opened for TableUse::Append; `at` gets the offset where they begin.
+// True only when every byte was written.
+bool appendTableBytes(QFile &file, const QByteArray &bytes, qint64 &at);
 // Reads exactly `length` bytes from the current position; false (and `out` empty) when fewer come.
 bool readTableBytes(QFile &file, qint64 length, QByteArray &out);
 // Closes an open file and lets it go; false when closing reported an error.
 bool closeTableFile(QFile &file, platform::FileHold &hold);
+// Opens a file of this process alone for reading and writing, in the system's temporary folder
+// and with no name from the start, so that nothing of it stays behind, not even after a crash.
+bool openScratchFile(QFile &file);

@@ -34,15 +34,18 @@ TextLineResult readTextLine(QIODevice &device, QByteArray &line, qint64 maxBytes
     return TextLineResult::Line;
 }
 
-bool writeTextLine(QIODevice &device, const QByteArray &line)
+void appendTextLine(QByteArray &out, const QByteArray &line)
 {
     // As a rule the line end is the line's only "\n": then no copy is made.
     const int body = line.size() - 1;
-    if (body >= 0 && line.indexOf('\n') == body)
-        return device.write(line.constData(), body) == body && device.write("\r\n", 2) == 2;
+    if (body >= 0 && line.indexOf('\n') == body) {
+        out.append(line.constData(), body);
+        out.append("\r\n", 2);
+        return;
+    }
     QByteArray bytes = line;
     bytes.replace("\n", "\r\n");
-    return device.write(bytes) == bytes.size();
+    out.append(bytes);
 }
 
 bool isSameFile(const QString &a, const QString &b)

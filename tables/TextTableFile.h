@@ -17,9 +17,8 @@ enum class TextLineResult { Line, End, TooLong };
 // device or on a read error.
 TextLineResult readTextLine(QIODevice &device, QByteArray &line, qint64 maxBytes);
 
-// Writes the line with each "\n" as CR LF: the terminals' files are Windows text files. True only
-// when every byte was taken by the device.
-bool writeTextLine(QIODevice &device, const QByteArray &line);
+// Appends the line to `out` with each "\n" as CR LF: the terminals' files are Windows text files.
+void appendTextLine(QByteArray &out, const QByteArray &line);
 
 // True when both names lead to the same existing file (after links and "." and ".."). A conversion
 // must never read or rewrite a file it is writing, or remove a file that is open under it.

@@ -278,7 +278,7 @@ TEST_F(FullDisk, TextIntoAnSqlTableFailsAndKeepsTheRowsStoredBefore)
     expectNothingLeft();
 }
 
-TEST_F(FullDisk, V4TableIntoTextOnAFullDiskFailsAndLeavesTheTable)
+TEST_F(FullDisk, V4TableIntoTextOnAFullDiskEndsInAWholeLineAndLeavesTheTable)
 {
     const QString table = dir.file(QStringLiteral("GOODS"));
     const QString text = dir.file(QStringLiteral("LINES.TXT"));
@@ -299,6 +299,9 @@ TEST_F(FullDisk, V4TableIntoTextOnAFullDiskFailsAndLeavesTheTable)
     });
     EXPECT_EQ(exported, hex("00000000")) << "the text does not fit the disk";
     EXPECT_EQ(again, "OK");
+    const QByteArray written = readAll(out);
+    EXPECT_GT(written.size(), 0) << "the lines that fitted stay";
+    EXPECT_TRUE(written.endsWith("\r\n")) << "no part of a line";
     EXPECT_EQ(readAll(table + ".bin"), bin);
     EXPECT_EQ(readAll(table + ".ind"), ind);
     expectNothingLeft();

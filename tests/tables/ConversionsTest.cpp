@@ -498,6 +498,75 @@ struct TmpfsMount
 
 } // namespace
 
+// A read-only table is only read by an export: it exports at once. Uploads into it are refused
+// after the usual tries.
+TEST_F(Conversion, ReadOnlyV4TableExportsAtOnce)
+{
+    makeV4(path("t"), kExportFields, {record("a", 1250, "x")});
+    const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    ASSERT_TRUE(QFile::setPermissions(path("t.bin"), readOnly) && QFile::setPermissions(path("t.ind"), readOnly));
+    const QByteArray bin = readAll(path("t.bin"));
+    ASSERT_TRUE(list.convertTableBinToText(path("t"), path("out.txt")));
+    EXPECT_EQ(readAll(path("out.txt")), QByteArray("a;12.50;x\r\n"));
+
+    ASSERT_TRUE(writeAll(path("in.txt"), "b;1;y\n"));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(list.convertTableTextToBin(path("in.txt"), path("t")));
+    EXPECT_GE(timer.elapsed(), kTableOpenTries * TableFilesEnvironment::kFastRetryMs);
+    EXPECT_EQ(readAll(path("t.bin")), bin);
+}
+
+struct CutOutputRow
+{
+    const char *name;
+    int line;   // the failing write puts down the lines before this one,
+    int offset; // and this many bytes after its start (before it, when negative)
+};
+
+void PrintTo(const CutOutputRow &row, std::ostream *os) { *os << row.name; }
+
+class CutOutput : public Conversion, public ::testing::WithParamInterface<CutOutputRow>
+{
+};
+
+// A write to the text file that fails, as on a full disk, leaves the whole lines that reached
+// the file and no part of the next.
+TEST_P(CutOutput, EndsInAWholeLine)
+{
+    QList<QByteArray> records;
+    for (int i = 0; i < 5000; ++i)
+        records << record("some text of a record", quint32(i), "and more");
+    makeV4(path("t"), kExportFields, records);
+    ASSERT_TRUE(list.convertTableBinToText(path("t"), path("whole.txt")));
+    const QByteArray whole = readAll(path("whole.txt"));
+    int lineStart = 0;
+    for (int n = 0; n < GetParam().line; ++n)
+        lineStart = whole.indexOf('\n', lineStart) + 1;
+    const int reached = lineStart + GetParam().offset;
+    ASSERT_GE(reached, 0);
+    ASSERT_LT(reached, 60000) << "within the first write";
+
+    platform::armWriteFaultForTesting(1, reached);
+    EXPECT_FALSE(list.convertTableBinToText(path("t"), path("out.txt")));
+    const QByteArray out = readAll(path("out.txt"));
+    EXPECT_EQ(out, whole.left(GetParam().offset >= 0 ? lineStart : whole.lastIndexOf('\n', lineStart - 2) + 1));
+    EXPECT_TRUE(out.isEmpty() || out.endsWith("\r\n"));
+}
+
+const CutOutputRow kCutOutputRows[] = {
+    {"NothingWritten", 0, 0},
+    {"InsideTheFirstLine", 0, 10},
+    {"InsideALine", 1000, 7},
+    {"BetweenCarriageReturnAndLineFeed", 21, -1},
+    {"AtALineEnd", 21, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, CutOutput, ::testing::ValuesIn(kCutOutputRows),
+                         [](const ::testing::TestParamInfo<CutOutputRow> &info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(Conversion, V4IntoTextOnAFullDiskFails)
 {
     TmpfsMount small(path("small"));
@@ -516,6 +585,8 @@ TEST_F(Conversion, V4IntoTextOnAFullDiskFails)
     makeV4(path("t"), kExportFields, records);
     EXPECT_FALSE(list.convertTableBinToText(path("t"), path("small/out.txt")));
     expectStartedNotFinished();
+    const QByteArray out = readAll(path("small/out.txt"));
+    EXPECT_TRUE(out.isEmpty() || out.endsWith("\r\n")) << "no part of a line";
 }
 
 // ---- the conversion's format, its stop and the files it may touch ----
@@ -584,32 +655,32 @@ TEST_F(SteppedConversion, StoppedSqlConversionStoresNothing)
     EXPECT_EQ(rowsOf(path("base.db"), "T"), texts({"1|a|1|", "2|c|3|", "3|b|2|", "4|e|5|", "5|d|4|"}));
 }
 
-TEST_F(SteppedConversion, StoppedTableConversionsKeepWholeRecords)
+// A stopped upload stores nothing: the table's files are as they were, byte for byte, also where
+// its records took the place of old ones or went past them, or of a stray part of an entry.
+TEST_F(SteppedConversion, StoppedUploadsLeaveTheTableAsItWas)
 {
     makeV3(path("v3"), {{1, 1}, {2, 0}}, QByteArray(15, 'o'));
-    makeV4(path("v4"), {{1}, {3, 0}});
+    makeV4(path("v4"), {{1}, {3, 0}}, {QByteArray("old", 4) + wordBE(7)});
+    ASSERT_TRUE(writeAll(path("v4.ind"), readAll(path("v4.ind")) + bytesOf({7, 7, 7})));
     ASSERT_TRUE(writeAll(path("in.txt"), kFiveLines));
+    const QByteArray v3 = readAll(path("v3.bin"));
+    const QByteArray v4 = readAll(path("v4.bin")) + readAll(path("v4.ind"));
 
-    stopAfter(2);
-    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
-    EXPECT_EQ(readAll(path("v3.bin")), "a" + wordBE(1) + "c" + wordBE(3) + "ooooo");
-
-    stopAfter(2);
-    EXPECT_FALSE(list.convertTableTextToBin(path("in.txt"), path("v4")));
-    const QByteArray header = headerV4({{1}, {3, 0}});
-    EXPECT_EQ(readAll(path("v4.bin")), header + "a" + '\0' + wordBE(100) + "c" + '\0' + wordBE(300));
-    EXPECT_EQ(readAll(path("v4.ind")), wordBE(header.size()) + wordBE(6) + wordBE(header.size() + 6) + wordBE(6));
-
-    // Sorted: a stop while the file is read leaves the table as it was; one while the sorted rows
-    // are written keeps the whole records written.
+    for (int lines : {2, 4}) {
+        stopAfter(lines);
+        EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
+        EXPECT_EQ(readAll(path("v3.bin")), v3) << lines << " lines";
+    }
+    // Sorted: stopped while the file is read, and once five lines, the end and four records are done.
     list.sortV3Table = true;
-    makeV3(path("v3"), {{1, 1}, {2, 0}}, QByteArray(15, 'o'));
-    stopAfter(3);
-    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
-    EXPECT_EQ(readAll(path("v3.bin")), QByteArray(15, 'o'));
-    stopAfter(6 + 2); // five lines and the end of the file, then two records
-    EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
-    EXPECT_EQ(readAll(path("v3.bin")), "a" + wordBE(1) + "b" + wordBE(2) + "ooooo");
+    for (int steps : {3, 6 + 4}) {
+        stopAfter(steps);
+        EXPECT_FALSE(list.convertTableV3TextToBin(path("in.txt"), path("v3")));
+        EXPECT_EQ(readAll(path("v3.bin")), v3) << steps << " steps";
+    }
+    stopAfter(4);
+    EXPECT_FALSE(list.convertTableTextToBin(path("in.txt"), path("v4")));
+    EXPECT_EQ(readAll(path("v4.bin")) + readAll(path("v4.ind")), v4);
 }
 
 TEST_F(SteppedConversion, StoppedTextOutputHoldsWholeLines)

@@ -291,17 +291,44 @@ TEST_F(PTableV3Test, ClosedTableWritesNothing)
     EXPECT_TRUE(bin().isEmpty());
 }
 
-TEST_F(PTableV3Test, PartWrittenRecordIsTakenBack)
+struct PartWrittenRow
 {
-    makeTable(layout({{1, 4}}), QByteArray("old1"));
+    const char *name;
+    QByteArray old;
+    QByteArray afterFailure;
+    QByteArray afterNext;
+};
+
+void PrintTo(const PartWrittenRow &row, std::ostream *os) { *os << row.name; }
+
+class PTableV3PartWritten : public PTableV3Test, public ::testing::WithParamInterface<PartWrittenRow>
+{
+};
+
+// The two bytes put down are gone again: the table is not longer, and the old record the failed
+// one was to replace is whole.
+TEST_P(PTableV3PartWritten, RecordIsTakenBack)
+{
+    makeTable(layout({{1, 4}}), GetParam().old);
     ASSERT_TRUE(openTable(table, base()));
+    const qint64 records = table.recordCount;
     ASSERT_TRUE(table.writeRecord(rowOf({"new1"})));
     platform::armWriteFaultForTesting(1, 2);
     EXPECT_FALSE(table.writeRecord(rowOf({"new2"})));
-    EXPECT_EQ(table.recordCount, 2);
-    EXPECT_EQ(bin(), QByteArray("new1")) << "the two bytes put down are gone again";
+    EXPECT_EQ(table.recordCount, records + 1);
+    EXPECT_EQ(bin(), GetParam().afterFailure);
     ASSERT_TRUE(table.writeRecord(rowOf({"new3"}))) << "the next record goes where the failed one was";
-    EXPECT_EQ(bin(), QByteArray("new1new3"));
+    EXPECT_EQ(bin(), GetParam().afterNext);
 }
+
+const PartWrittenRow kPartWrittenRows[] = {
+    {"PastTheOldRecords", "old1", "new1", "new1new3"},
+    {"OverAnOldRecord", "old1old2old3", "new1old2old3", "new1new3old3"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, PTableV3PartWritten, ::testing::ValuesIn(kPartWrittenRows),
+                         [](const ::testing::TestParamInfo<PartWrittenRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -580,6 +580,7 @@ struct FaultRow
     const char *name;
     int failingWrite;  // 1: the record, 2: its index entry
     qint64 bytesFirst; // bytes put down before the failure
+    QByteArray strayIndexTail; // a part of an entry after the last whole one
 };
 
 void PrintTo(const FaultRow &row, std::ostream *os) { *os << row.name; }
@@ -592,6 +593,7 @@ TEST_P(PTableV4Fault, RestoresBothFiles)
 {
     makeTableWithRecords({{1}, {3}}, {QByteArray("a", 2) + wordBE(1)});
     ASSERT_TRUE(convert("b;2\n"));
+    ASSERT_TRUE(writeAll(base() + ".ind", ind() + GetParam().strayIndexTail));
     const QByteArray binBefore = bin();
     const QByteArray indBefore = ind();
 
@@ -609,16 +611,58 @@ TEST_P(PTableV4Fault, RestoresBothFiles)
 }
 
 const FaultRow kFaultRows[] = {
-    {"RecordNothingWritten", 1, 0},
-    {"RecordPartWritten", 1, 5},
-    {"EntryNothingWritten", 2, 0},
-    {"EntryPartWritten", 2, 4},
+    {"RecordNothingWritten", 1, 0, {}},
+    {"RecordPartWritten", 1, 5, {}},
+    {"EntryNothingWritten", 2, 0, {}},
+    {"EntryPartWritten", 2, 4, {}},
+    {"EntryPartWrittenOverAStrayTail", 2, 5, bytesOf({7, 7, 7})},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, PTableV4Fault, ::testing::ValuesIn(kFaultRows),
                          [](const ::testing::TestParamInfo<FaultRow> &info) {
                              return std::string(info.param.name);
                          });
+
+// A terminal may hold the data file open (OpenFile) and append to it while an upload writes the
+// table. Its bytes stay: each block goes after them, and a stopped upload takes back only what
+// lies after them.
+TEST_F(PTableV4Test, BytesAnotherHandleAppendsStay)
+{
+    const QByteArray start = header({{1}});
+    makeTable(start);
+    QFile other(base() + ".bin");
+    ASSERT_TRUE(other.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered));
+    const auto append = [&](const char *text) {
+        QByteArray record;
+        return table.encodeRecord(record, rowOf({text})) && table.appendRecord(record);
+    };
+
+    ASSERT_TRUE(openTable(table, base()));
+    // The first block is one record: it is written at once.
+    ASSERT_TRUE(append("first"));
+    ASSERT_EQ(other.write("FOREIGN"), 7);
+    ASSERT_TRUE(append("second"));
+    ASSERT_TRUE(table.close());
+    const QByteArray kept = start + QByteArray("first\0FOREIGN", 13) + QByteArray("second", 7);
+    EXPECT_EQ(bin(), kept);
+    EXPECT_EQ(ind(), entry(start.size(), 6) + entry(start.size() + 13, 7));
+
+    const QByteArray indBefore = ind();
+    ASSERT_TRUE(openTable(table, base()));
+    ASSERT_TRUE(append("third"));
+    ASSERT_EQ(other.write("MORE"), 4);
+    ASSERT_TRUE(append("fourth"));
+    ASSERT_TRUE(append("fifth"));
+    ASSERT_TRUE(table.closeDiscarding());
+    EXPECT_EQ(ind(), indBefore) << "the upload is taken back";
+    EXPECT_EQ(bin(), kept + QByteArray("third\0MORE", 10)) << "all up to the other handle's bytes stays";
+
+    ASSERT_TRUE(openTable(table, base()));
+    ASSERT_TRUE(append("sixth"));
+    ASSERT_TRUE(table.closeDiscarding());
+    EXPECT_EQ(ind(), indBefore);
+    EXPECT_EQ(bin(), kept + QByteArray("third\0MORE", 10)) << "with nobody else's bytes, all is taken back";
+}
 
 TEST_F(PTableV4Test, OffsetPast4GiBIsRefused)
 {
