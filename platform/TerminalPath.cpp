@@ -4,11 +4,14 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -54,6 +57,16 @@ bool resolveComponent(const QString &folder, const QString &name, QString &resol
     return matches == 1;
 }
 
+// True when the path names an entry as it is spelt: then each of its components exists under
+// its own name, and the whole path is what the look at each component would give. One system
+// call for the common case instead of one per component.
+bool existsAsSpelt(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info;
+    return !native.contains('\0') && ::lstat(native.constData(), &info) == 0;
+}
+
 } // namespace
 
 bool mapTerminalPath(const QString &text, QString &path)
@@ -94,9 +107,19 @@ bool mapTerminalPath(const QString &text, QString &path)
         parts.append(part);
     }
 
-    QString result = confiningRoot.isEmpty() ? QStringLiteral("/") : confiningRoot;
+    const QString root = confiningRoot.isEmpty() ? QStringLiteral("/") : confiningRoot;
+    QString result = root;
+    for (const QString &part : qAsConst(parts))
+        result = joinPath(result, part);
+    if (parts.isEmpty() || existsAsSpelt(result)) {
+        if (trailing && !result.endsWith(QLatin1Char('/')))
+            result += QLatin1Char('/');
+        path = result;
+        return true;
+    }
+    result = root;
     bool parentExists = true;
-    for (const QString &part : parts) {
+    for (const QString &part : qAsConst(parts)) {
         QString name = part;
         if (parentExists)
             parentExists = resolveComponent(result, part, name);
