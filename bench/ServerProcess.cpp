@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -170,4 +171,24 @@ double ServerProcess::cpuSeconds() const
         return -1;
     const double ticks = double(::sysconf(_SC_CLK_TCK));
     return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
+}
+
+double ServerProcess::threadCpuSeconds() const
+{
+    if (pid() <= 0)
+        return -1;
+    qint64 nanoseconds = 0;
+    QDirIterator threads(QStringLiteral("/proc/%1/task").arg(pid()), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (threads.hasNext()) {
+        // The first field of schedstat: nanoseconds on a processor.
+        QFile stat(threads.next() + QStringLiteral("/schedstat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue; // the thread has just ended
+        bool ok = false;
+        const qint64 value = stat.readLine().split(' ').value(0).toLongLong(&ok);
+        if (!ok)
+            return -1;
+        nanoseconds += value;
+    }
+    return nanoseconds > 0 ? nanoseconds / 1e9 : -1;
 }

@@ -30,6 +30,10 @@ public:
     int threadCount() const;
     // User and system time the process has used so far, in seconds; -1 when it cannot be read.
     double cpuSeconds() const;
+    // The time its threads now running have spent on a processor, in seconds, to the
+    // nanosecond (cpuSeconds() counts in ticks of 10 ms); -1 when it cannot be read. Threads
+    // that have ended are not counted, so it measures spans in which none ends.
+    double threadCpuSeconds() const;
     static const char *name(Kind kind) { return kind == Kind::Engine ? "engine" : "reference"; }
 
 private:

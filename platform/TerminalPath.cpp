@@ -4,11 +4,15 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -30,6 +34,14 @@ bool startsWithDrive(const QString &text)
 QString joinPath(const QString &folder, const QString &name)
 {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// joinPath in place.
+void appendName(QString &folder, const QStringRef &name)
+{
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    folder += name;
 }
 
 // The name under which `name` stands in `folder`: itself when that exists, else the one entry
@@ -54,6 +66,16 @@ bool resolveComponent(const QString &folder, const QString &name, QString &resol
     return matches == 1;
 }
 
+// True when the path names an entry as it is spelt: then each of its components exists under
+// its own name, and the whole path is what the look at each component would give. One system
+// call for the common case instead of one per component.
+bool existsAsSpelt(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info;
+    return !native.contains('\0') && ::lstat(native.constData(), &info) == 0;
+}
+
 } // namespace
 
 bool mapTerminalPath(const QString &text, QString &path)
@@ -64,44 +86,65 @@ bool mapTerminalPath(const QString &text, QString &path)
     if (text.size() >= 2 && isSeparator(text.at(0)) && isSeparator(text.at(1)))
         return false; // UNC names ("\\server\share", "\\?\...", "\\.\...") have no local meaning
 
-    QString rest = text;
+    int from = 0;
     bool rooted = false;
-    if (startsWithDrive(rest)) {
-        rest.remove(0, 2);
+    if (startsWithDrive(text)) {
+        from = 2;
         rooted = true;
     }
-    if (!rest.isEmpty() && isSeparator(rest.at(0)))
+    if (from < text.size() && isSeparator(text.at(from)))
         rooted = true;
-    const bool trailing = !rest.isEmpty() && isSeparator(rest.at(rest.size() - 1));
-    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const bool trailing = from < text.size() && isSeparator(text.at(text.size() - 1));
     const QString confiningRoot = terminalRoot();
 
     // Windows resolves "." and ".." by text before it looks at the disk; so do we, so that
-    // "C:\DATA\missing\..\A.TXT" still means "/DATA/A.TXT".
-    QStringList parts;
-    // A confined terminal has no other place to start from than its root.
-    if (!rooted && confiningRoot.isEmpty())
-        parts = QDir::currentPath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const QStringList given = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QString &part : given) {
-        if (part == QLatin1String("."))
-            continue;
+    // "C:\DATA\missing\..\A.TXT" still means "/DATA/A.TXT". The parts are pieces of the texts
+    // they come from, so that a path that exists as spelt is mapped with two allocations, not
+    // several per component.
+    QVarLengthArray<QStringRef, 16> parts;
+    // A confined terminal has no other place to start from than its root. The working folder is
+    // a path of this machine: only '/' separates there, and its names are taken as they are.
+    const QString workingFolder = !rooted && confiningRoot.isEmpty() ? QDir::currentPath() : QString();
+    for (const QStringRef &name : workingFolder.splitRef(QLatin1Char('/'), Qt::SkipEmptyParts))
+        parts.append(name);
+    for (int at = from; at < text.size();) {
+        int end = at;
+        while (end < text.size() && !isSeparator(text.at(end)))
+            ++end;
+        const QStringRef part = text.midRef(at, end - at);
         if (part == QLatin1String("..")) {
             if (!parts.isEmpty())
                 parts.removeLast();
-            continue;
+        } else if (!part.isEmpty() && part != QLatin1String(".")) {
+            parts.append(part);
         }
-        parts.append(part);
+        at = end + 1;
     }
 
-    QString result = confiningRoot.isEmpty() ? QStringLiteral("/") : confiningRoot;
+    const QString root = confiningRoot.isEmpty() ? QStringLiteral("/") : confiningRoot;
+    int length = root.size() + 1;
+    for (const QStringRef &part : qAsConst(parts))
+        length += part.size() + 1;
+    QString result;
+    result.reserve(length);
+    result += root;
+    for (const QStringRef &part : qAsConst(parts))
+        appendName(result, part);
+    if (parts.isEmpty() || existsAsSpelt(result)) {
+        if (trailing && !result.endsWith(QLatin1Char('/')))
+            result += QLatin1Char('/');
+        path = result;
+        return true;
+    }
+    result = root;
     bool parentExists = true;
-    for (const QString &part : parts) {
-        QString name = part;
+    for (const QStringRef &part : qAsConst(parts)) {
+        const QString spelt = part.toString();
+        QString name = spelt;
         if (parentExists)
-            parentExists = resolveComponent(result, part, name);
+            parentExists = resolveComponent(result, spelt, name);
         if (!parentExists)
-            name = part;
+            name = spelt;
         result = joinPath(result, name);
     }
     if (trailing && !result.endsWith(QLatin1Char('/')))

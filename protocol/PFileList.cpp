@@ -11,13 +11,12 @@ PFileList::~PFileList() = default;
 
 bool PFileList::openFile(const QString &path, qint32 &handle)
 {
-    if (path.isEmpty() || !QFile::exists(path))
+    if (path.isEmpty())
         return false;
     if (entries.size() >= size_t(kMaxOpenFiles))
         return false; // refused before a number is taken, like a missing file
     if (lastHandle == std::numeric_limits<qint32>::max())
         return false; // never wrap around to a number given out before
-    const qint32 number = ++lastHandle;
 
     // The file guard refuses a read-only file (as the terminals' Windows hosts do, even for a
     // server that runs as root) and anything but a regular file: a read from a FIFO or a device
@@ -27,11 +26,15 @@ bool PFileList::openFile(const QString &path, qint32 &handle)
     entry->file = std::make_unique<QFile>();
     if (!platform::openRegularFile(*entry->file, path,
                                    QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
-                                   &entry->hold))
+                                   &entry->hold)) {
+        // Only a file that is there uses a number up. Asked after the open, so that an open that
+        // succeeds looks at the disk once.
+        if (QFile::exists(path))
+            ++lastHandle;
         return false;
-    entry->handle = number;
+    }
+    handle = entry->handle = ++lastHandle;
     entries.push_back(std::move(entry));
-    handle = number;
     return true;
 }
 

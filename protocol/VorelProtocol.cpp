@@ -1,5 +1,6 @@
 #include "VorelProtocol.h"
 
+#include "CodecLookup.h"
 #include "FileGuard.h"
 #include "Helpers.h"
 #include "PDebugLog.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QTextCodec>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +29,34 @@ QTextCodec *codecNamed(const QString &name)
     if (QTextCodec *codec = QTextCodec::codecForName("CP1251"))
         return codec;
     return QTextCodec::codecForName("ISO-8859-1");
+}
+
+bool isPrintableAscii(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        if (c < 0x20 || c >= 0x7F)
+            return false;
+    }
+    return true;
+}
+
+// True when the code page reads printable ASCII as itself. Asked once of each code page a
+// session uses (the last one that did and the last one that did not are kept); only the
+// single-byte code pages are asked, which hold no state from one character to the next.
+bool readsAsciiAsItself(QTextCodec *codec)
+{
+    static std::atomic<QTextCodec *> does{nullptr};
+    static std::atomic<QTextCodec *> doesNot{nullptr};
+    if (codec == does.load())
+        return true;
+    if (codec == doesNot.load())
+        return false;
+    QByteArray ascii;
+    for (char c = 0x20; c < 0x7F; ++c)
+        ascii += c;
+    const bool reads = isSingleByteCodePage(codec) && codec->toUnicode(ascii) == QLatin1String(ascii);
+    (reads ? does : doesNot).store(codec);
+    return reads;
 }
 
 } // namespace
@@ -127,6 +157,11 @@ PRequestReader VorelProtocol::arguments() const
 
 QString VorelProtocol::terminalText(const QByteArray &bytes) const
 {
+    // Nearly every path and name a terminal sends is printable ASCII. A code page that reads
+    // such text as itself needs no converter for it, where ICU would build one for every text
+    // under a lock that every session shares.
+    if (!bytes.isEmpty() && isPrintableAscii(bytes) && readsAsciiAsItself(terminalCodec))
+        return QString::fromLatin1(bytes.constData(), bytes.size());
     return terminalCodec->toUnicode(bytes);
 }
 

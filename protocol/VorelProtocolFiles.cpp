@@ -8,23 +8,44 @@
 #include "ResourceLimits.h"
 #include "TerminalPath.h"
 
+#include <QStringBuilder>
+
+#include <charconv>
+#include <initializer_list>
+
 namespace {
 
-QLatin1String flag(bool ok)
+// A command's log entry: "Name (a, b)\nresult = r", then " label = value" when there is a label.
+// The file commands come at the pace of a terminal's reads and writes, so the text is put
+// together on the stack and becomes a QString in one allocation, not one per piece.
+QString entry(const char *name, std::initializer_list<qint64> arguments, bool ok, const char *label = nullptr,
+              qint64 value = 0)
 {
-    return QLatin1String(ok ? "1" : "0");
-}
-
-QString twoNumbers(const char *name, qint32 first, qint32 second)
-{
-    return QLatin1String(name) + QLatin1String(" (") + numberToString(first) + QLatin1String(", ")
-        + numberToString(second) + QLatin1String(")\nresult = ");
-}
-
-QString oneNumber(const char *name, qint32 value)
-{
-    return QLatin1String(name) + QLatin1String(" (") + numberToString(value)
-        + QLatin1String(")\nresult = ");
+    char text[160];
+    char *at = text;
+    char *const end = text + sizeof text;
+    const auto put = [&](const char *piece) {
+        while (*piece && at < end)
+            *at++ = *piece++;
+    };
+    const auto number = [&](qint64 n) { at = std::to_chars(at, end, n).ptr; };
+    put(name);
+    put(" (");
+    const char *separator = "";
+    for (const qint64 argument : arguments) {
+        put(separator);
+        number(argument);
+        separator = ", ";
+    }
+    put(")\nresult = ");
+    put(ok ? "1" : "0");
+    if (label) {
+        put(" ");
+        put(label);
+        put(" = ");
+        number(value);
+    }
+    return QString::fromLatin1(text, int(at - text));
 }
 
 } // namespace
@@ -43,8 +64,11 @@ void VorelProtocol::OpenFile()
     writeBoolBE(replyBuffer.get(), ok);
     writeUInt32BE(replyBuffer.get() + 4, quint32(handle));
     replyLength = 8;
-    debugWrite(QLatin1String("OpenFile (") + text + QLatin1String(")\nresult = ") + flag(ok)
-               + QLatin1String(" handle = ") + numberToString(handle));
+    // In one allocation, as entry() does.
+    char number[16];
+    const char *numberEnd = std::to_chars(number, number + sizeof number, handle).ptr;
+    debugWrite(QLatin1String("OpenFile (") % text % QLatin1String(")\nresult = ") % QLatin1String(ok ? "1" : "0")
+               % QLatin1String(" handle = ") % QLatin1String(number, int(numberEnd - number)));
 }
 
 void VorelProtocol::CloseFile()
@@ -54,7 +78,7 @@ void VorelProtocol::CloseFile()
     const bool ok = !in.isMalformed() && handles.fileList.closeFile(handle);
     writeBoolBE(replyBuffer.get(), ok);
     replyLength = 4;
-    debugWrite(oneNumber("CloseFile", handle) + flag(ok));
+    debugWrite(entry("CloseFile", {handle}, ok));
 }
 
 void VorelProtocol::ReadFile()
@@ -69,8 +93,7 @@ void VorelProtocol::ReadFile()
     writeBoolBE(reply, ok);
     writeUInt32BE(reply + 4, quint32(read));
     replyLength = 8 + quint32(read > 0 ? read : 0);
-    debugWrite(twoNumbers("ReadFile", handle, count) + flag(ok) + QLatin1String(" read = ")
-               + int64ToString(read));
+    debugWrite(entry("ReadFile", {handle, count}, ok, "read", read));
 }
 
 void VorelProtocol::ReadFileText()
@@ -88,8 +111,7 @@ void VorelProtocol::ReadFileText()
     if (read > 0)
         hexEncode(reply + 8, workBuffer.get(), int(read));
     replyLength = 8 + quint32(read > 0 ? 2 * read : 0);
-    debugWrite(twoNumbers("ReadFileText", handle, count) + flag(ok) + QLatin1String(" read = ")
-               + int64ToString(read));
+    debugWrite(entry("ReadFileText", {handle, count}, ok, "read", read));
 }
 
 void VorelProtocol::WriteFile()
@@ -127,8 +149,7 @@ void VorelProtocol::writeFrom(const char *log, bool hexText)
     writeBoolBE(replyBuffer.get(), ok);
     writeUInt32BE(replyBuffer.get() + 4, quint32(written));
     replyLength = 8;
-    debugWrite(twoNumbers(log, handle, count) + flag(ok) + QLatin1String(" write = ")
-               + int64ToString(written));
+    debugWrite(entry(log, {handle, count}, ok, "write", written));
 }
 
 void VorelProtocol::SeekFile()
@@ -139,7 +160,7 @@ void VorelProtocol::SeekFile()
     const bool ok = !in.isMalformed() && handles.fileList.seekFile(handle, position);
     writeBoolBE(replyBuffer.get(), ok);
     replyLength = 4;
-    debugWrite(twoNumbers("SeekFile", handle, position) + flag(ok));
+    debugWrite(entry("SeekFile", {handle, position}, ok));
 }
 
 void VorelProtocol::TrimFile()
@@ -150,7 +171,7 @@ void VorelProtocol::TrimFile()
     const bool ok = !in.isMalformed() && handles.fileList.trimFile(handle, size);
     writeBoolBE(replyBuffer.get(), ok);
     replyLength = 4;
-    debugWrite(twoNumbers("TrimFile", handle, size) + flag(ok));
+    debugWrite(entry("TrimFile", {handle, size}, ok));
 }
 
 void VorelProtocol::LengthFile()
@@ -164,6 +185,5 @@ void VorelProtocol::LengthFile()
     writeBoolBE(replyBuffer.get(), ok);
     writeUInt32BE(replyBuffer.get() + 4, word);
     replyLength = 8;
-    debugWrite(oneNumber("LengthFile", handle) + flag(ok) + QLatin1String(" length = ")
-               + numberToString(qint32(word)));
+    debugWrite(entry("LengthFile", {handle}, ok, "length", qint32(word)));
 }

@@ -43,12 +43,14 @@ bool PNetPort::open()
         socket.abort();
         return false;
     }
+    linkFd = socket.socketDescriptor();
     if (type == ConnectionType::Bluetooth && !allocateHexBuffer()) {
+        linkFd = -1;
         socket.abort();
         return false;
     }
     if (type != ConnectionType::Network) {
-        pieceLimit = radioPiece(platform::sendBufferSize(socket.socketDescriptor()));
+        pieceLimit = radioPiece(platform::sendBufferSize(linkFd));
         sendFunction = platform::radioSend();
     }
     return true;
@@ -83,7 +85,7 @@ bool PNetPort::prepareWait()
     if (wait == 0)
         return false;
     if (wait != appliedWait) {
-        if (!platform::setSocketWait(socket.socketDescriptor(), wait))
+        if (!platform::setSocketWait(linkFd, wait))
             return false;
         appliedWait = wait;
     }
@@ -106,7 +108,7 @@ bool PNetPort::receive(char *buffer, int length, bool expectWait)
 {
     if (length <= 0)
         return length == 0;
-    const qintptr fd = socket.socketDescriptor();
+    const qintptr fd = linkFd;
     if (expectWait && !prepareWait())
         expectWait = false; // no wait allowed: only what is there counts
     bool waited = expectWait;
@@ -153,7 +155,7 @@ bool PNetPort::writeHead(const char *data, int length, bool payloadFollows)
 
 bool PNetPort::send(const char *data, int length)
 {
-    const qintptr fd = socket.socketDescriptor();
+    const qintptr fd = linkFd;
     const char *head = pendingHead;
     int headLength = pendingLength;
     pendingLength = 0;
@@ -192,6 +194,7 @@ bool PNetPort::send(const char *data, int length)
 
 bool PNetPort::close()
 {
+    linkFd = -1;
     if (socket.state() != QAbstractSocket::UnconnectedState) {
         socket.disconnectFromHost();
         if (socket.state() != QAbstractSocket::UnconnectedState)

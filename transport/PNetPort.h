@@ -46,6 +46,10 @@ private:
 
     QTcpSocket socket;
     const qintptr descriptor;
+    // The socket's own descriptor while the port is open, -1 otherwise: every transfer uses it,
+    // and asking Qt for it each time walks through three objects that a session long idle has
+    // let go cold.
+    qintptr linkFd = -1;
     // The socket's wait as last set; none yet.
     int appliedWait = INT_MIN;
     // The most one send hands a radio link (see open()); 0 on TCP, which takes a reply whole.
