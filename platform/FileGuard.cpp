@@ -291,10 +291,13 @@ void FileHold::release()
     held = false;
 }
 
-bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, FileHold *hold)
+bool openRegularDescriptor(UniqueFd &fd, const QString &path, QIODevice::OpenMode mode, FileHold *hold)
 {
-    if (!letGo(file, hold, path))
-        return false;
+    fd.reset();
+    if (hold)
+        hold->release();
+    if (path.isEmpty())
+        return failWith(ENOENT);
     const QByteArray native = nativeName(path);
     const bool writes = mode & (QIODevice::WriteOnly | QIODevice::Append);
     const bool truncates = mode & QIODevice::Truncate;
@@ -307,8 +310,6 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
         if (holds.isOpenBase(base))
             return failWith(EBUSY);
     }
-    // The descriptor stays in its owner until the file adopts it: no way out leaks it.
-    UniqueFd fd;
     struct stat info;
     int error = openRegular(native, mode, fd, info);
     if (error == 0)
@@ -317,6 +318,17 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
         fd.reset();
         return failWith(error);
     }
+    return true;
+}
+
+bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, FileHold *hold)
+{
+    if (!letGo(file, hold, path))
+        return false;
+    // The descriptor stays in its owner until the file adopts it: no way out leaks it.
+    UniqueFd fd;
+    if (!openRegularDescriptor(fd, path, mode, hold))
+        return false;
     // QFile adopts the descriptor and closes it.
     const QIODevice::OpenMode kept =
         mode & ~(QIODevice::Truncate | QIODevice::ExistingOnly | QIODevice::NewOnly);

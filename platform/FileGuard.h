@@ -5,6 +5,10 @@
 
 class QFile;
 
+namespace platform {
+class UniqueFd;
+}
+
 // The rules of the terminals' own platform that the server keeps for every file it opens, removes
 // or replaces on their behalf, all here so that no caller can forget one:
 // - only regular files are opened (a FIFO or a device could hold a session thread in a read or an
@@ -65,6 +69,10 @@ private:
 // remove it; an earlier hold in `hold` is released first. `file` adopts the descriptor and so has
 // no name of its own: messages take the path from the caller.
 bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, FileHold *hold = nullptr);
+
+// As openRegularFile, with the descriptor (close-on-exec, blocking, at position 0) handed over in
+// `fd` for a caller that reads and writes it itself; what `fd` held before is closed first.
+bool openRegularDescriptor(UniqueFd &fd, const QString &path, QIODevice::OpenMode mode, FileHold *hold = nullptr);
 
 // Leaves a new empty file at the path in place of whatever regular file stood there (a symbolic
 // link is replaced as itself) and opens it as openRegularFile does with Truncate. False with errno

@@ -1,8 +1,13 @@
 #include "PFileList.h"
 
+#include "RetryEintr.h"
+
 #include <QFile>
 
 #include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 PFileList::PFileList() = default;
 
@@ -20,13 +25,11 @@ bool PFileList::openFile(const QString &path, qint32 &handle)
 
     // The file guard refuses a read-only file (as the terminals' Windows hosts do, even for a
     // server that runs as root) and anything but a regular file: a read from a FIFO or a device
-    // could hold the session for ever. Unbuffered: a failed write reaches its reply, and other
-    // sessions see the bytes at once.
+    // could hold the session for ever. Nothing is buffered: a failed write reaches its reply, and
+    // other sessions see the bytes at once.
     auto entry = std::make_unique<PFileEntry>();
-    entry->file = std::make_unique<QFile>();
-    if (!platform::openRegularFile(*entry->file, path,
-                                   QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly,
-                                   &entry->hold)) {
+    if (!platform::openRegularDescriptor(entry->file, path, QIODevice::ReadWrite | QIODevice::ExistingOnly,
+                                         &entry->hold)) {
         // Only a file that is there uses a number up. Asked after the open, so that an open that
         // succeeds looks at the disk once.
         if (QFile::exists(path))
@@ -43,17 +46,12 @@ bool PFileList::closeFile(qint32 handle)
     const int index = indexOf(handle);
     if (index < 0)
         return false;
-    entries[size_t(index)]->file->close();
     entries.erase(entries.begin() + index);
     return true;
 }
 
 void PFileList::closeAll()
 {
-    for (const auto &entry : entries) {
-        if (entry->file->isOpen())
-            entry->file->close();
-    }
     entries.clear();
     lastHandle = 0;
 }
@@ -67,45 +65,78 @@ int PFileList::indexOf(qint32 handle) const
     return -1;
 }
 
-QFile *PFileList::fileOf(qint32 handle) const
+int PFileList::fileOf(qint32 handle) const
 {
     const int index = indexOf(handle);
-    return index < 0 ? nullptr : entries[size_t(index)]->file.get();
+    return index < 0 ? -1 : entries[size_t(index)]->file.get();
 }
 
+// As QFile reads and writes: until the count is done, the end of the file is met or the system
+// fails; -1 only when it failed before a single byte.
 bool PFileList::readFile(qint32 handle, char *destination, qint64 count, qint64 &read)
 {
-    QFile *file = fileOf(handle);
-    if (!file)
+    const int fd = fileOf(handle);
+    if (fd < 0)
         return false;
-    // A negative count is refused here rather than by QIODevice, which would also warn.
-    read = count < 0 ? -1 : file->read(destination, count);
-    return read >= 0 && read == count;
+    if (count < 0) {
+        read = -1;
+        return false;
+    }
+    qint64 done = 0;
+    while (done < count) {
+        const ssize_t n = platform::retryEintr([&] { return ::read(fd, destination + done, size_t(count - done)); });
+        if (n <= 0) {
+            if (n < 0 && done == 0)
+                done = -1;
+            break;
+        }
+        done += n;
+    }
+    read = done;
+    return read == count;
 }
 
 bool PFileList::writeFile(qint32 handle, const char *source, qint64 count, qint64 &written)
 {
-    QFile *file = fileOf(handle);
-    if (!file)
+    const int fd = fileOf(handle);
+    if (fd < 0)
         return false;
-    written = count < 0 ? -1 : file->write(source, count);
+    qint64 done = count < 0 ? -1 : 0;
+    while (done >= 0 && done < count) {
+        const ssize_t n = platform::retryEintr([&] { return ::write(fd, source + done, size_t(count - done)); });
+        if (n <= 0) {
+            if (done == 0)
+                done = -1;
+            break;
+        }
+        done += n;
+    }
+    written = done;
     return true;
 }
 
 bool PFileList::seekFile(qint32 handle, qint64 position)
 {
-    QFile *file = fileOf(handle);
-    return file && position >= 0 && file->seek(position);
+    const int fd = fileOf(handle);
+    return fd >= 0 && position >= 0 && ::lseek(fd, off_t(position), SEEK_SET) != off_t(-1);
 }
 
+// As QFile::resize: a position past the new end moves back to it.
 bool PFileList::trimFile(qint32 handle, qint64 size)
 {
-    QFile *file = fileOf(handle);
-    return file && size >= 0 && file->resize(size);
+    const int fd = fileOf(handle);
+    if (fd < 0 || size < 0)
+        return false;
+    if (::lseek(fd, 0, SEEK_CUR) > off_t(size))
+        ::lseek(fd, off_t(size), SEEK_SET);
+    return platform::retryEintr([&] { return ::ftruncate(fd, off_t(size)); }) == 0;
 }
 
 qint64 PFileList::lengthFile(qint32 handle) const
 {
-    QFile *file = fileOf(handle);
-    return file ? file->size() : -1;
+    const int fd = fileOf(handle);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    return ::fstat(fd, &info) == 0 ? qint64(info.st_size) : 0;
 }

@@ -1,20 +1,21 @@
 #pragma once
 
 #include "FileGuard.h"
+#include "UniqueFd.h"
 
 #include <QObject>
 
 #include <memory>
 #include <vector>
 
-class QFile;
-
 // One file opened by OpenFile, with its handle number. The hold keeps the file from being removed
 // or replaced, by this session or any other, while the handle is open; it goes after the file.
+// The file is its descriptor alone, read and written as QFile does unbuffered: a QFile and its
+// engine would cost the session's first open more than the rest of its road.
 struct PFileEntry
 {
     platform::FileHold hold;
-    std::unique_ptr<QFile> file;
+    platform::UniqueFd file;
     qint32 handle = 0;
 };
 
@@ -49,7 +50,8 @@ public:
     qint64 lengthFile(qint32 handle) const;
 
 private:
-    QFile *fileOf(qint32 handle) const;
+    // The descriptor of the handle, -1 when it is not open.
+    int fileOf(qint32 handle) const;
 
     std::vector<std::unique_ptr<PFileEntry>> entries;
     qint32 lastHandle = 0;
