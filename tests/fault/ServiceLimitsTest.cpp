@@ -15,7 +15,6 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -369,35 +368,6 @@ TEST_F(ServiceUnderLimits, ProgramStartedWithoutWaitAnswersAtOnceRunsToItsEndAnd
     qint64 took = 0;
     EXPECT_TRUE(stopsWithZeroWithin(5000, took)) << took << " ms";
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-}
-
-// A terminal that leaves while it waits for a program: the program runs on to its end and is
-// then reaped, with no further request, never left as a zombie of the service.
-TEST_F(ServiceUnderLimits, AProgramWhoseTerminalLeftItsWaitIsReapedAtItsEnd)
-{
-    const QString script = home.file(QStringLiteral("cut.sh"));
-    ASSERT_TRUE(writeAll(script, "#!/bin/sh\necho $$ > cut.pid\nsleep 1\necho done > cut.txt\n"));
-    ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    ASSERT_TRUE(start(1024));
-    const QString started = home.file(QStringLiteral("cut.pid"));
-    const QString done = home.file(QStringLiteral("cut.txt"));
-    for (const bool reset : {true, false}) {
-        QFile::remove(started);
-        QFile::remove(done);
-        Client terminal;
-        ASSERT_TRUE(connectServed(terminal, port));
-        ASSERT_TRUE(terminal.sendPacket(Request("ExecuteCommand").str(terminalPath(script).toLatin1()).str("").word(1)));
-        ASSERT_TRUE(waitFor([&]() { return !readAll(started).isEmpty(); }, 10000));
-        if (reset)
-            resetConnection(terminal);
-        else
-            ::shutdown(terminal.fd(), SHUT_WR);
-        ASSERT_TRUE(waitFor([&]() { return readAll(done) == "done\n"; }, 10000)) << reset;
-        EXPECT_TRUE(waitFor([&]() { return childrenOfProgram().isEmpty(); }, 5000))
-            << childrenOfProgram().size() << " children left after " << (reset ? "a reset" : "the end of sending");
-    }
-    qint64 took = 0;
-    EXPECT_TRUE(stopsWithZeroWithin(5000, took)) << took << " ms";
 }
 
 } // namespace

@@ -17,7 +17,7 @@
 namespace {
 
 enum class Kind { V3, SortedV3, V4 };
-enum class Ending { Reset, HalfClose, ProgramStop, FailedWrite };
+enum class Ending { Reset, ProgramStop, FailedWrite };
 
 struct UploadRow
 {
@@ -126,8 +126,6 @@ TEST_P(StoppedUpload, LeavesTheTableAsItWasUnlessAWriteFailed)
         ASSERT_TRUE(waitFor([&]() { return QFileInfo(table + ".bin").size() > binBefore.size(); }, 60000));
         if (row.ending == Ending::Reset)
             resetConnection(terminal);
-        else if (row.ending == Ending::HalfClose)
-            ::shutdown(terminal.fd(), SHUT_WR);
         else
             front.teardown();
     }
@@ -171,9 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UploadRow{"V3ByAFailedWrite", Kind::V3, Ending::FailedWrite},
                       UploadRow{"SortedV3ByAReset", Kind::SortedV3, Ending::Reset},
                       UploadRow{"SortedV3ByTheProgramsStop", Kind::SortedV3, Ending::ProgramStop},
-                      UploadRow{"SortedV3ByAFailedWrite", Kind::SortedV3, Ending::FailedWrite},
                       UploadRow{"V4ByAReset", Kind::V4, Ending::Reset},
-                      UploadRow{"V4ByAHalfClose", Kind::V4, Ending::HalfClose},
                       UploadRow{"V4ByTheProgramsStop", Kind::V4, Ending::ProgramStop},
                       UploadRow{"V4ByAFailedWrite", Kind::V4, Ending::FailedWrite}),
     [](const auto &info) { return std::string(info.param.name); });

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 
@@ -253,31 +252,6 @@ TEST_F(ServiceProcess, ATakenPortIsReportedOnStandardErrorAndTheServiceKeepsRunn
     EXPECT_EQ(errors + process.readAllStandardError(), line);
     // The debug log keeps its own texts.
     EXPECT_FALSE(readAll(home.file(kLogName)).contains("Unable to start"));
-}
-
-// A folder in a file's place stops even root. Whatever the program cannot use, it says once.
-TEST_F(ServiceProcess, ASettingsFileThatCannotBeReadAndALogThatCannotBeOpenedAreSaidOnce)
-{
-    const QString settingsPath = home.file(kSettingsName);
-    ASSERT_TRUE(QDir().mkpath(settingsPath));
-    // Any invocation that loads the settings: one that only says its usage is enough here.
-    EXPECT_EQ(runToEnd({QStringLiteral("-x")}), 2);
-    QByteArray errors = process.readAllStandardError();
-    EXPECT_EQ(errors.count("warning:"), 1) << errors.constData();
-    EXPECT_TRUE(errors.contains("Vorel service: warning: The settings file " + QFile::encodeName(settingsPath)
-                                + " cannot be read (")) << errors.constData();
-    EXPECT_TRUE(QFileInfo(settingsPath).isDir());
-
-    ASSERT_TRUE(QDir(settingsPath).removeRecursively());
-    writeSettings(freeTcpPort());
-    ASSERT_TRUE(QDir().mkpath(home.file(kLogName)));
-    ASSERT_TRUE(start({QStringLiteral("-e")}));
-    ASSERT_TRUE(listensForStop());
-    EXPECT_TRUE(stopsPromptlyWithZero(SIGTERM));
-    errors = process.readAllStandardError();
-    EXPECT_TRUE(errors.startsWith("Vorel service: warning: The debug log " + QFile::encodeName(home.file(kLogName))
-                                  + " cannot be opened (")) << errors.constData();
-    EXPECT_TRUE(errors.endsWith("); no debug log is kept this run\n") && errors.count('\n') == 1) << errors.constData();
 }
 
 TEST_F(ServiceProcess, EachLinkThatCannotStartHasItsLineAndTheOthersServe)
