@@ -5,6 +5,7 @@
 #include "TestSeams.h"
 #include "TransportSupport.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
@@ -54,8 +55,11 @@ protected:
 
     bool finishes(int timeoutMs = 5000)
     {
-        return waitFor([this]() { return session->isFinished(); }, timeoutMs)
-            && waitFor([this]() { return row.messages.contains(QStringLiteral("Stopping port")); }, 1000);
+        if (!waitFor([this]() { return session->isFinished(); }, timeoutMs))
+            return false;
+        // The thread has ended: every signal it sent is queued by now; deliver them all.
+        QCoreApplication::sendPostedEvents();
+        return row.messages.contains(QStringLiteral("Stopping port"));
     }
 
     QStringList log() const { return logEntries(dir.file(QStringLiteral("VorelServer_debug.txt"))); }
